@@ -1,0 +1,398 @@
+// The method type: binding, argument parsing with CPython's own error messages, exact-type checks,
+// and the attributes that make `inspect` and `help()` see a method like a Python function.
+#include "pyhost/function.hpp"
+
+#include "pyhost/ops.hpp"
+
+#include <structmember.h>
+
+#include <cstddef>
+#include <string>
+
+namespace pyhost {
+namespace {
+
+constexpr Py_ssize_t max_slots = 8;  // self and the declared parameters
+
+struct Function {
+    PyObject_HEAD
+    vectorcallfunc vectorcall;
+    const MethodSpec* spec;
+    Py_ssize_t nslots;       // self + declared parameters
+    Py_ssize_t npositional;  // self + positional-or-keyword parameters
+    Py_ssize_t ndefaults;    // trailing positional parameters with a default
+    PyObject* module;
+    PyObject* name;
+    PyObject* qualname;
+    PyObject* modname;
+    PyObject* doc;
+    PyObject* annotations;
+    PyObject* defaults;    // tuple or null
+    PyObject* kwdefaults;  // dict or null
+    PyObject* varnames;    // tuple: "self", then the declared parameter names
+    PyObject* dict;
+    PyObject* weaklist;
+};
+
+Function* as_function(PyObject* o) { return reinterpret_cast<Function*>(o); }
+
+const Param& param_of(const Function* f, Py_ssize_t slot) { return f->spec->params[static_cast<std::size_t>(slot - 1)]; }
+bool has_default(const Function* f, Py_ssize_t slot) { return slot > 0 && param_of(f, slot).default_none; }
+
+// "'a'", "'a' and 'b'", "'a', 'b', and 'c'": how CPython lists missing arguments.
+std::string quoted_names(const Function* f, Py_ssize_t from, Py_ssize_t to, PyObject* const* slots, Py_ssize_t& count) {
+    std::string out;
+    std::string names[max_slots];
+    count = 0;
+    for (Py_ssize_t i = from; i < to; ++i) {
+        if (slots[i] || has_default(f, i)) continue;
+        names[count++] = std::string("'") + PyUnicode_AsUTF8(PyTuple_GET_ITEM(f->varnames, i)) + "'";
+    }
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i > 0) out += (count == 2) ? " and " : (i == count - 1 ? ", and " : ", ");
+        out += names[i];
+    }
+    return out;
+}
+
+bool report_missing(const Function* f, PyObject* const* slots) {
+    Py_ssize_t count = 0;
+    std::string names = quoted_names(f, 0, f->npositional, slots, count);
+    const char* kind = "positional";
+    if (count == 0) {
+        names = quoted_names(f, f->npositional, f->nslots, slots, count);
+        kind = "keyword-only";
+    }
+    if (count == 0) return false;
+    PyErr_Format(PyExc_TypeError, "%U() missing %zd required %s argument%s: %s", f->qualname, count, kind,
+                 count == 1 ? "" : "s", names.c_str());
+    return true;
+}
+
+void report_too_many(const Function* f, Py_ssize_t given, PyObject* const* slots) {
+    Py_ssize_t kwonly_given = 0;
+    for (Py_ssize_t i = f->npositional; i < f->nslots; ++i) kwonly_given += slots[i] != nullptr;
+    std::string sig = std::to_string(f->npositional);
+    bool plural = f->npositional != 1;
+    if (f->ndefaults) {
+        sig = "from " + std::to_string(f->npositional - f->ndefaults) + " to " + sig;
+        plural = true;
+    }
+    std::string kwonly;
+    if (kwonly_given) {
+        kwonly = std::string(" positional argument") + (given != 1 ? "s" : "") + " (and " + std::to_string(kwonly_given) +
+                 " keyword-only argument" + (kwonly_given != 1 ? "s" : "") + ")";
+    }
+    PyErr_Format(PyExc_TypeError, "%U() takes %s positional argument%s but %zd%s %s given", f->qualname, sig.c_str(),
+                 plural ? "s" : "", given, kwonly.c_str(), given == 1 && !kwonly_given ? "was" : "were");
+}
+
+// Binds positional and keyword arguments to slots as CPython does for a plain `def`, in its order of checks.
+bool bind(const Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
+    for (Py_ssize_t i = 0; i < nargs && i < f->npositional; ++i) slots[i] = args[i];
+    if (kwnames) {
+        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            if (!PyUnicode_Check(key)) {
+                PyErr_Format(PyExc_TypeError, "%U() keywords must be strings", f->qualname);
+                return false;
+            }
+            Py_ssize_t slot = -1;
+            for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j)
+                if (PyTuple_GET_ITEM(f->varnames, j) == key) slot = j;
+            for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j) {
+                int eq = PyObject_RichCompareBool(PyTuple_GET_ITEM(f->varnames, j), key, Py_EQ);
+                if (eq < 0) return false;
+                if (eq) slot = j;
+            }
+            if (slot < 0) {
+                PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key);
+                return false;
+            }
+            if (slots[slot]) {
+                PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key);
+                return false;
+            }
+            slots[slot] = args[nargs + k];
+        }
+    }
+    if (nargs > f->npositional) {
+        report_too_many(f, nargs, slots);
+        return false;
+    }
+    if (report_missing(f, slots)) return false;
+    for (Py_ssize_t i = 1; i < f->nslots; ++i)
+        if (!slots[i]) slots[i] = Py_None;  // only parameters whose default is None can be left out
+    return true;
+}
+
+const char* expected_name(Accept a) {
+    switch (a) {
+        case Accept::dict: return "dict";
+        case Accept::list: return "list";
+        case Accept::str: return "str";
+        case Accept::str_or_none: return "str or None";
+        case Accept::number: return "a number";
+        case Accept::any: break;
+    }
+    return "anything";
+}
+
+bool accepts(Accept a, PyObject* v) {
+    switch (a) {
+        case Accept::any: return true;
+        case Accept::dict: return PyDict_CheckExact(v);
+        case Accept::list: return PyList_CheckExact(v);
+        case Accept::str: return PyUnicode_CheckExact(v);
+        case Accept::str_or_none: return v == Py_None || PyUnicode_CheckExact(v);
+        case Accept::number: return PyNumber_Check(v) != 0;
+    }
+    return false;
+}
+
+PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
+    Function* f = as_function(callable);
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    PyObject* bound[max_slots] = {};
+    PyObject* const* slots = args;
+    if (kwnames || nargs != f->nslots || f->npositional != f->nslots) {
+        if (!bind(f, args, nargs, kwnames, bound)) return nullptr;
+        slots = bound;
+    }
+    Ref converted[max_slots];
+    PyObject* checked[max_slots];
+    checked[0] = slots[0];
+    for (Py_ssize_t i = 1; i < f->nslots; ++i) {
+        const Param& p = param_of(f, i);
+        PyObject* v = slots[i];
+        checked[i] = v;
+        if (accepts(p.accept, v)) {
+            if (p.accept == Accept::number) {
+                converted[i] = Ref::steal(PyNumber_Long(v));
+                if (!converted[i]) return nullptr;
+                checked[i] = converted[i].get();
+            }
+            continue;
+        }
+        PyErr_Format(PyExc_TypeError, "%U() argument '%s' must be %s, not %s", f->qualname, p.name,
+                     expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
+        return nullptr;
+    }
+    Call call{callable, checked[0], checked + 1};
+    return guarded([&] { return f->spec->body(call); });
+}
+
+PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) noexcept {
+    if (!obj || obj == Py_None) return Py_NewRef(self);
+    return PyMethod_New(self, obj);
+}
+
+PyObject* function_repr(PyObject* self) noexcept {
+    return PyUnicode_FromFormat("<function %U at %p>", as_function(self)->qualname, self);
+}
+
+int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Function* f = as_function(self);
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(f->module);
+    Py_VISIT(f->modname);
+    Py_VISIT(f->doc);
+    Py_VISIT(f->annotations);
+    Py_VISIT(f->defaults);
+    Py_VISIT(f->kwdefaults);
+    Py_VISIT(f->dict);
+    return 0;
+}
+
+int function_clear(PyObject* self) noexcept {
+    Function* f = as_function(self);
+    Py_CLEAR(f->module);
+    Py_CLEAR(f->name);
+    Py_CLEAR(f->qualname);
+    Py_CLEAR(f->modname);
+    Py_CLEAR(f->doc);
+    Py_CLEAR(f->annotations);
+    Py_CLEAR(f->defaults);
+    Py_CLEAR(f->kwdefaults);
+    Py_CLEAR(f->varnames);
+    Py_CLEAR(f->dict);
+    return 0;
+}
+
+void function_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    if (as_function(self)->weaklist) PyObject_ClearWeakRefs(self);
+    function_clear(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* get_str_field(PyObject* self, void* closure) noexcept {
+    PyObject* Function::*field = closure ? &Function::qualname : &Function::name;
+    return Py_NewRef(as_function(self)->*field);
+}
+
+int set_str_field(PyObject* self, PyObject* value, void* closure) noexcept {
+    const char* attr = closure ? "__qualname__" : "__name__";
+    if (!value || !PyUnicode_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s must be set to a string object", attr);
+        return -1;
+    }
+    PyObject* Function::*field = closure ? &Function::qualname : &Function::name;
+    Py_SETREF(as_function(self)->*field, Py_NewRef(value));
+    return 0;
+}
+
+PyObject* get_annotations(PyObject* self, void*) noexcept { return Py_NewRef(as_function(self)->annotations); }
+
+int set_annotations(PyObject* self, PyObject* value, void*) noexcept {
+    if (!value || !PyDict_Check(value)) {
+        PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
+        return -1;
+    }
+    Py_SETREF(as_function(self)->annotations, Py_NewRef(value));
+    return 0;
+}
+
+PyObject* get_globals(PyObject* self, void*) noexcept { return Py_NewRef(PyModule_GetDict(as_function(self)->module)); }
+
+// inspect.Signature built from the live __annotations__, so that changes to them show.
+PyObject* get_signature(PyObject* self, void*) noexcept {
+    return guarded([&] {
+        Function* f = as_function(self);
+        Ref inspect = check(PyImport_ImportModule("inspect"));
+        Ref parameter = getattr(inspect.get(), intern("Parameter").get());
+        Ref empty = getattr(parameter.get(), intern("empty").get());
+        Ref positional = getattr(parameter.get(), intern("POSITIONAL_OR_KEYWORD").get());
+        Ref keyword = getattr(parameter.get(), intern("KEYWORD_ONLY").get());
+        Ref annotation_key = intern("annotation");
+        Ref default_key = intern("default");
+        Ref params = new_list();
+        for (Py_ssize_t i = 0; i < f->nslots; ++i) {
+            PyObject* name = PyTuple_GET_ITEM(f->varnames, i);
+            Ref kind = (i >= f->npositional) ? keyword : positional;
+            Ref posargs = tuple2(name, kind.get());
+            Ref kwargs = new_dict();
+            PyObject* ann = PyDict_GetItemWithError(f->annotations, name);
+            if (!ann && PyErr_Occurred()) throw Error{};
+            set_item(kwargs.get(), annotation_key.get(), ann ? ann : empty.get());
+            if (has_default(f, i)) set_item(kwargs.get(), default_key.get(), Py_None);
+            append(params.get(), check(PyObject_Call(parameter.get(), posargs.get(), kwargs.get())).get());
+        }
+        Ref signature_type = getattr(inspect.get(), intern("Signature").get());
+        PyObject* ret = PyDict_GetItemString(f->annotations, "return");
+        Ref posargs = check(PyTuple_Pack(1, params.get()));
+        Ref kwargs = new_dict();
+        set_item(kwargs.get(), intern("return_annotation").get(), ret ? ret : empty.get());
+        return check(PyObject_Call(signature_type.get(), posargs.get(), kwargs.get()));
+    });
+}
+
+PyMemberDef function_members[] = {
+    {"__module__", T_OBJECT, offsetof(Function, modname), 0, nullptr},
+    {"__doc__", T_OBJECT, offsetof(Function, doc), 0, nullptr},
+    {"__defaults__", T_OBJECT, offsetof(Function, defaults), READONLY, nullptr},
+    {"__kwdefaults__", T_OBJECT, offsetof(Function, kwdefaults), READONLY, nullptr},
+    {"__dictoffset__", T_PYSSIZET, offsetof(Function, dict), READONLY, nullptr},
+    {"__weaklistoffset__", T_PYSSIZET, offsetof(Function, weaklist), READONLY, nullptr},
+    {"__vectorcalloffset__", T_PYSSIZET, offsetof(Function, vectorcall), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
+
+int qualname_marker;  // closure that selects __qualname__ in the shared string accessors
+
+PyGetSetDef function_getset[] = {
+    {"__name__", get_str_field, set_str_field, nullptr, nullptr},
+    {"__qualname__", get_str_field, set_str_field, nullptr, &qualname_marker},
+    {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
+    {"__signature__", get_signature, nullptr, nullptr, nullptr},
+    {"__globals__", get_globals, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot function_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(function_dealloc)},
+    {Py_tp_traverse, reinterpret_cast<void*>(function_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(function_clear)},
+    {Py_tp_repr, reinterpret_cast<void*>(function_repr)},
+    {Py_tp_call, reinterpret_cast<void*>(PyVectorcall_Call)},
+    {Py_tp_descr_get, reinterpret_cast<void*>(function_descr_get)},
+    {Py_tp_members, function_members},
+    {Py_tp_getset, function_getset},
+    {0, nullptr},
+};
+
+}  // namespace
+
+PyObject* Call::module() const noexcept { return as_function(function)->module; }
+
+Ref Call::global(Obj name) const {
+    PyObject* v = PyDict_GetItemWithError(PyModule_GetDict(module()), name);
+    if (!v && !PyErr_Occurred()) v = PyDict_GetItemWithError(PyEval_GetBuiltins(), name);
+    if (v) return Ref::borrow(v);
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    throw Error{};
+}
+
+Ref make_function_type(PyObject* module, const char* qualified_type_name) {
+    PyType_Spec spec{
+        qualified_type_name,
+        sizeof(Function),
+        0,
+        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL | Py_TPFLAGS_METHOD_DESCRIPTOR |
+            Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+        function_slots,
+    };
+    return check(PyType_FromModuleAndSpec(module, &spec, nullptr));
+}
+
+Ref make_function(PyObject* function_type, PyObject* module, const MethodSpec& spec, const char* owner) {
+    const auto nparams = static_cast<Py_ssize_t>(spec.params.size());
+    if (nparams + 1 > max_slots) {
+        PyErr_Format(PyExc_SystemError, "%s.%s declares too many parameters", owner, spec.name);
+        throw Error{};
+    }
+    auto* type = reinterpret_cast<PyTypeObject*>(function_type);
+    Ref obj = check(type->tp_alloc(type, 0));
+    Function* f = as_function(obj.get());
+    f->vectorcall = function_vectorcall;
+    f->spec = &spec;
+    f->nslots = 1 + nparams;
+    f->module = Py_NewRef(module);
+    f->name = intern(spec.name).release();
+    f->qualname = check(PyUnicode_FromFormat("%s.%s", owner, spec.name)).release();
+    f->modname = check(PyModule_GetNameObject(module)).release();
+    f->doc = spec.doc ? str_from(spec.doc).release() : Py_NewRef(Py_None);
+    f->annotations = new_dict().release();
+    f->varnames = check(PyTuple_New(f->nslots)).release();
+    PyTuple_SET_ITEM(f->varnames, 0, intern("self").release());
+    f->npositional = 1;
+    Py_ssize_t kw_defaults = 0;
+    for (Py_ssize_t i = 1; i < f->nslots; ++i) {
+        const Param& p = spec.params[static_cast<std::size_t>(i - 1)];
+        Ref name = intern(p.name);
+        set_item(f->annotations, name.get(), str_from(p.annotation).get());
+        PyTuple_SET_ITEM(f->varnames, i, name.release());
+        if (!p.keyword_only) {
+            f->npositional = i + 1;
+            f->ndefaults += p.default_none;
+        } else {
+            kw_defaults += p.default_none;
+        }
+    }
+    set_item(f->annotations, intern("return").get(), str_from(spec.returns).get());
+    if (f->ndefaults) {
+        f->defaults = check(PyTuple_New(f->ndefaults)).release();
+        for (Py_ssize_t i = 0; i < f->ndefaults; ++i) PyTuple_SET_ITEM(f->defaults, i, Py_NewRef(Py_None));
+    }
+    if (kw_defaults) {
+        f->kwdefaults = new_dict().release();
+        for (Py_ssize_t i = f->npositional; i < f->nslots; ++i)
+            if (has_default(f, i)) set_item(f->kwdefaults, PyTuple_GET_ITEM(f->varnames, i), Py_None);
+    }
+    return obj;
+}
+
+}  // namespace pyhost

@@ -1,0 +1,94 @@
+// The text fallback walk on Python strings: an answer's Markdown-like text to intermediate blocks.
+#include "rundown/generic/generic.hpp"
+
+namespace rundown::generic {
+
+using namespace pyhost;
+
+Ref normalize_text_lines(const Call& c) {
+    const State& st = c.state<State>();
+    Ref unified = check(PyUnicode_Replace(c.arg(0), st.crlf.get(), st.newline.get(), -1));
+    unified = check(PyUnicode_Replace(unified.get(), st.cr.get(), st.newline.get(), -1));
+    return check(PyUnicode_Split(unified.get(), st.newline.get(), -1));
+}
+
+Ref build_text_fallback_blocks(const Call& c) {
+    const State& st = c.state<State>();
+    PyObject* self = c.self;
+    Ref lines = call_method(self, st.normalize_text_lines, c.arg(0));
+    Ref blocks = new_list();
+    Ref paragraph_buffer = new_list();
+    bool in_code_fence = false;
+
+    auto flush_paragraph = [&] {
+        Ref paragraph = call_method(join(st.newline, paragraph_buffer), st.strip);
+        paragraph_buffer = new_list();
+        if (!truthy(paragraph)) return;
+        Ref block = new_dict();
+        set_item(block, st.kind, st.text);
+        set_item(block, st.text, paragraph);
+        append(blocks, block);
+    };
+    auto buffer_line = [&](Obj line) { append(paragraph_buffer, call_method(line, st.rstrip)); };
+
+    Py_ssize_t index = 0;
+    while (index < length(lines)) {
+        Ref line = item_at(lines, index);
+        Ref trimmed = call_method(line, st.strip);
+        if (truthy(call_method(trimmed, st.startswith, st.fence))) {
+            in_code_fence = !in_code_fence;
+            buffer_line(line);
+            ++index;
+            continue;
+        }
+        if (in_code_fence) {
+            buffer_line(line);
+            ++index;
+            continue;
+        }
+        if (!truthy(trimmed)) {
+            flush_paragraph();
+            ++index;
+            continue;
+        }
+        Ref heading = call_method(self, st.parse_markdown_heading, line);
+        if (heading.get() != Py_None) {
+            flush_paragraph();
+            append(blocks, heading);
+            ++index;
+            continue;
+        }
+        Ref table = call_method(self, st.parse_markdown_table, lines, integer(index));
+        if (table.get() != Py_None) {
+            flush_paragraph();
+            Ref block = item_at(table, 0);
+            Ref next = item_at(table, 1);
+            append(blocks, block);
+            index = PyNumber_AsSsize_t(next.get(), PyExc_OverflowError);
+            if (index == -1 && PyErr_Occurred()) throw Error{};
+            continue;
+        }
+        Ref list_item = call_method(self, st.parse_markdown_list_item, line);
+        if (list_item.get() != Py_None) {
+            flush_paragraph();
+            append(blocks, list_item);
+            ++index;
+            continue;
+        }
+        if (truthy(re_match(c, st.indent_pattern, line)) && PyList_GET_SIZE(blocks.get()) > 0) {
+            Ref last = Ref::borrow(PyList_GET_ITEM(blocks.get(), PyList_GET_SIZE(blocks.get()) - 1));
+            if (equals(get(last, st.get, st.kind, Py_None), st.list_item)) {
+                Ref joined = concat(concat(format(subscript(last, st.text)), st.space), format(trimmed));
+                set_subscript(last, st.text, call_method(joined, st.strip));
+                ++index;
+                continue;
+            }
+        }
+        buffer_line(line);
+        ++index;
+    }
+    flush_paragraph();
+    return blocks;
+}
+
+}  // namespace rundown::generic

@@ -1,0 +1,1 @@
+"""tavik: puts batches of shopping questions to a shopping assistant and shows the answers in a terminal."""

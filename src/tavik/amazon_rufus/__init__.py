@@ -1,0 +1,1 @@
+"""The amazon_rufus package of tavik."""

@@ -1,0 +1,1 @@
+"""Domain objects of the amazon_rufus package."""

@@ -1,16 +1,71 @@
-// The prompt_pool extension module: the reader of the default question bank.
+// The prompt_pool extension module: its namespace (json, Path, PromptPoolNotReadyError, Question,
+// QuestionTemplate, PromptPoolService) and the method table that binds each method's Python surface to its body.
+#include "prompt_pool/service.hpp"
 #include "pyhost/plain_class.hpp"
+
+#include <new>
 
 namespace prompt_pool {
 namespace {
 
+using pyhost::Accept;
+using pyhost::MethodSpec;
+using pyhost::Param;
+
+constexpr Param init_params[] = {{"skills_dir", "str | None", Accept::str_or_none, false, true}};
+constexpr Param item_param[] = {{"item", "dict", Accept::dict}};
+
+constexpr MethodSpec methods[] = {
+    {"__init__", nullptr, init_params, "None", init},
+    {"load_templates", "读取并校验 question_templates.json。", {}, "list[QuestionTemplate]", load_templates},
+    {"_resolve_question_templates_path", "解析题库文件路径。", {}, "Path", resolve_question_templates_path},
+    {"_not_ready", "构造可操作的缺失题库错误。", {}, "PromptPoolNotReadyError", not_ready},
+    {"_parse_template", "解析单个模板。", item_param, "QuestionTemplate", parse_template},
+    {"_parse_question", "解析单个题目。", item_param, "Question", parse_question},
+};
+
+State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
+
+int exec_module(PyObject* module) noexcept {
+    State* st = new (PyModule_GetState(module)) State();
+    try {
+        st->init();
+        pyhost::import_into(module, "json");
+        pyhost::import_from_into(module, "pathlib", "Path");
+        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.exceptions", "PromptPoolNotReadyError");
+        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.models", "Question");
+        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.models", "QuestionTemplate");
+        pyhost::Ref function_type =
+            pyhost::make_function_type(module, "tavik.amazon_rufus.services.prompt_pool.function");
+        pyhost::add_plain_class(module, function_type.get(), "PromptPoolService",
+                                "从已安装 Skill 中读取合并后的默认题目模板。", methods);
+        return 0;
+    } catch (...) {
+        pyhost::set_error_from_exception();
+        return -1;
+    }
+}
+
+void free_module(void* module) noexcept {
+    // The state was zero-filled before exec; destroying null references is harmless even if exec never ran.
+    state_of(static_cast<PyObject*>(module)).~State();
+}
+
 PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
 };
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "tavik.amazon_rufus.services.prompt_pool", "默认题库读取服务。", 0, nullptr, slots,
-    nullptr,               nullptr,                                   nullptr,
+    PyModuleDef_HEAD_INIT,
+    "tavik.amazon_rufus.services.prompt_pool",
+    "默认题库读取服务。",
+    sizeof(State),
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
+    free_module,
 };
 
 }  // namespace

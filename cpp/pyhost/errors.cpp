@@ -1,0 +1,79 @@
+// Exception raising and matching with the interpreter's own rules and messages (Python/ceval.c, do_raise
+// and the check of `except` clauses).
+#include "pyhost/errors.hpp"
+
+namespace pyhost {
+namespace {
+
+// The instance that `raise exc` raises.
+Ref instance_to_raise(Obj obj) {
+    PyObject* exc = obj;
+    if (PyExceptionInstance_Check(exc)) return Ref::borrow(exc);
+    if (PyExceptionClass_Check(exc)) {
+        Ref value = check(PyObject_CallNoArgs(exc));
+        if (PyExceptionInstance_Check(value.get())) return value;
+        PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %R",
+                     exc, Py_TYPE(value.get()));
+        throw Error{};
+    }
+    PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
+    throw Error{};
+}
+
+[[noreturn]] void set_and_throw(PyObject* value) {
+    // PyErr_SetObject chains the exception being handled as __context__, as a raise statement does.
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(value)), value);
+    throw Error{};
+}
+
+}  // namespace
+
+Caught::Caught() noexcept {
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (traceback) PyException_SetTraceback(value, traceback);
+    Py_XDECREF(type);
+    Py_XDECREF(traceback);
+    value_ = Ref::steal(value);
+}
+
+bool Caught::matches(Obj cls) const {
+    PyObject* classes = cls;
+    bool valid = PyExceptionClass_Check(classes);
+    if (PyTuple_Check(classes)) {
+        valid = true;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(classes) && valid; ++i)
+            valid = PyExceptionClass_Check(PyTuple_GET_ITEM(classes, i));
+    }
+    if (!valid) {
+        PyErr_SetString(PyExc_TypeError, "catching classes that do not inherit from BaseException is not allowed");
+        throw Error{};
+    }
+    return PyErr_GivenExceptionMatches(value_.get(), classes) != 0;
+}
+
+void Caught::reraise() {
+    PyObject* value = value_.release();
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(value))), value, PyException_GetTraceback(value));
+    throw Error{};
+}
+
+// The slot is swapped directly, as the interpreter's own except blocks do: PyErr_SetHandledException would
+// write the exception found further down the stack back into the top slot when restoring (inside a
+// generator, say), leaving it there after the outer handler ends.
+Handling::Handling(Obj exc) noexcept : item_(PyThreadState_Get()->exc_info), previous_(item_->exc_value) {
+    item_->exc_value = Py_NewRef(static_cast<PyObject*>(exc));
+}
+
+Handling::~Handling() { Py_XSETREF(item_->exc_value, previous_); }
+
+void raise(Obj exc) { set_and_throw(instance_to_raise(exc).get()); }
+
+void raise_from(Obj exc, Obj cause) {
+    Ref value = instance_to_raise(exc);
+    PyException_SetCause(value.get(), Py_NewRef(static_cast<PyObject*>(cause)));
+    set_and_throw(value.get());
+}
+
+}  // namespace pyhost

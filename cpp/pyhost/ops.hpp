@@ -51,6 +51,14 @@ Ref call_method(Obj obj, Obj name, const A&... args) {
     return check(PyObject_VectorcallMethod(name, argv, (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
+/// `obj.name(args..., **kw)`, where the last `PyTuple_GET_SIZE(kwnames)` arguments are the keyword values.
+template <class... A>
+Ref call_method_kw(Obj obj, Obj name, Obj kwnames, const A&... args) {
+    PyObject* argv[] = {obj, static_cast<PyObject*>(Obj(args))...};
+    const auto npositional = static_cast<std::size_t>(1 + sizeof...(A) - PyTuple_GET_SIZE(static_cast<PyObject*>(kwnames)));
+    return check(PyObject_VectorcallMethod(name, argv, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
 /// `fn(args...)`.
 template <class... A>
 Ref call(Obj fn, const A&... args) {

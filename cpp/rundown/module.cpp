@@ -13,17 +13,51 @@ using pyhost::Accept;
 using pyhost::MethodSpec;
 using pyhost::Param;
 
+constexpr Param data_param[] = {{"data", "dict", Accept::dict}};
+constexpr Param raw_questions_param[] = {{"raw_questions", "Any"}};
+constexpr Param question_at_params[] = {{"questions", "list[str]", Accept::list}, {"index", "int", Accept::number}};
+constexpr Param section_params[] = {
+    {"index", "int", Accept::number}, {"answer", "Any"}, {"question", "str", Accept::str}};
+constexpr Param answer_body_params[] = {{"index", "int", Accept::number}, {"answer", "dict", Accept::dict}};
+constexpr Param raw_links_param[] = {{"raw_links", "Any"}};
+constexpr Param raw_items_param[] = {{"raw_items", "Any"}};
+constexpr Param link_items_params[] = {{"raw_items", "Any"}, {"include_source", "bool", Accept::any, true}};
+constexpr Param answer_blocks_params[] = {{"text", "str", Accept::str}, {"structured_blocks", "Any"}};
+constexpr Param structured_blocks_param[] = {{"structured_blocks", "list[Any]", Accept::list}};
+constexpr Param block_param[] = {{"block", "dict", Accept::dict}};
+constexpr Param row_cells_params[] = {{"row", "list[str]", Accept::list}, {"width", "int", Accept::number}};
+constexpr Param blocks_param[] = {{"blocks", "list[dict]", Accept::list}};
 constexpr Param text_param[] = {{"text", "str", Accept::str}};
 constexpr Param line_param[] = {{"line", "str", Accept::str}};
 constexpr Param cells_param[] = {{"cells", "list[str]", Accept::list}};
-constexpr Param blocks_param[] = {{"blocks", "list[dict]", Accept::list}};
 constexpr Param table_params[] = {{"lines", "list[str]", Accept::list}, {"start_index", "int", Accept::number}};
 
 constexpr MethodSpec methods[] = {
+    {"format_data", "格式化 manager 返回的完整数据。", data_param, "str", generic::format_data},
+    {"_extract_questions", "从全量数据中提取题目文本。", data_param, "list[str]", generic::extract_questions},
+    {"_normalize_question_list", "兼容字符串题目与前端 question item。", raw_questions_param, "list[str]",
+     generic::normalize_question_list},
+    {"_question_at", "读取第 N 题文本，缺失时使用稳定兜底。", question_at_params, "str", generic::question_at},
+    {"_format_section", "格式化单题 section。", section_params, "str", generic::format_section},
+    {"_format_answer_body", "按前端 block 模型格式化答案正文。", answer_body_params, "list[str]",
+     generic::format_answer_body},
+    {"_format_product_links", "格式化相关产品。", raw_links_param, "list[str]", generic::format_product_links},
+    {"_format_recommended_asins", "格式化推荐 ASIN。", raw_items_param, "list[str]", generic::format_recommended_asins},
+    {"_format_link_items", "兼容字符串链接和前端链接对象。", link_items_params, "list[str]", generic::format_link_items},
+    {"_build_answer_blocks", "优先使用结构化 blocks，不可渲染时回退解析文本。", answer_blocks_params, "list[dict]",
+     generic::build_answer_blocks},
+    {"_build_structured_answer_blocks", "按前端结构化 block 规则组装展示块。", structured_blocks_param, "list[dict]",
+     generic::build_structured_answer_blocks},
+    {"_normalize_structured_row", "读取结构化表格行。", block_param, "list[str] | None",
+     generic::normalize_structured_row},
+    {"_normalize_row_cells", "补齐或合并表格列。", row_cells_params, "list[str]", generic::normalize_row_cells},
     {"_to_structured_blocks", "将中间块转换为前端结构化 block。", blocks_param, "list[dict]",
      generic::to_structured_blocks},
     {"_render_blocks", "将展示块渲染为 Markdown-like 文本。", blocks_param, "list[str]", generic::render_blocks},
     {"_collapse_blank_lines", "压缩连续空行并清理行尾空白。", text_param, "str", generic::collapse_blank_lines},
+    {"_build_text_fallback_blocks", "解析 Markdown-like 文本为中间块。", text_param, "list[dict]",
+     generic::build_text_fallback_blocks},
+    {"_normalize_text_lines", "统一换行符。", text_param, "list[str]", generic::normalize_text_lines},
     {"_parse_markdown_heading", "解析 Markdown 标题。", line_param, "dict | None", generic::parse_markdown_heading},
     {"_parse_markdown_list_item", "解析 Markdown 列表项。", line_param, "dict | None",
      generic::parse_markdown_list_item},
@@ -32,9 +66,6 @@ constexpr MethodSpec methods[] = {
     {"_parse_pipe_row", "解析管道分隔行。", line_param, "list[str] | None", generic::parse_pipe_row},
     {"_is_markdown_delimiter_row", "判断是否为 Markdown 表头分隔符。", cells_param, "bool",
      generic::is_markdown_delimiter_row},
-    {"_normalize_text_lines", "统一换行符。", text_param, "list[str]", generic::normalize_text_lines},
-    {"_build_text_fallback_blocks", "解析 Markdown-like 文本为中间块。", text_param, "list[dict]",
-     generic::build_text_fallback_blocks},
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }

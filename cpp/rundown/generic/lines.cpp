@@ -7,12 +7,7 @@ using namespace pyhost;
 
 namespace {
 
-Ref list_item_block(const State& st, Obj text) {
-    Ref block = new_dict();
-    set_item(block, st.kind, st.list_item);
-    set_item(block, st.text, text);
-    return block;
-}
+Ref list_item_block(const State& st, Obj text) { return dict2(st.kind, st.list_item, st.text, text); }
 
 // `lines[i]` of a list that callbacks may change between reads, with Python's negative indexing.
 Ref line_at(PyObject* lines, Py_ssize_t i) {

@@ -18,12 +18,7 @@ Ref table_row_block(const State& st, Obj cells) {
     return block;
 }
 
-Ref typed_text_block(const State& st, Obj type, Obj text) {
-    Ref block = new_dict();
-    set_item(block, st.type, type);
-    set_item(block, st.text, text);
-    return block;
-}
+Ref typed_text_block(const State& st, Obj type, Obj text) { return dict2(st.type, type, st.text, text); }
 
 Ref list_or_empty(Obj v) { return PyList_Check(static_cast<PyObject*>(v)) ? Ref::borrow(v) : new_list(); }
 
@@ -107,9 +102,7 @@ Ref render_blocks(const Call& c) {
                 append(lines, pipe_line(st, cells));
             }
         } else {
-            Ref value = get(block, st.get, st.text, Py_None);
-            Ref text = truthy(value) ? str(value) : Ref(st.empty);
-            text = call_method(text, st.strip);
+            Ref text = text_of(st, get(block, st.get, st.text, Py_None));
             if (truthy(text)) append(lines, text);
         }
     }

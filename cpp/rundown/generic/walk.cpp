@@ -24,10 +24,7 @@ Ref build_text_fallback_blocks(const Call& c) {
         Ref paragraph = call_method(join(st.newline, paragraph_buffer), st.strip);
         paragraph_buffer = new_list();
         if (!truthy(paragraph)) return;
-        Ref block = new_dict();
-        set_item(block, st.kind, st.text);
-        set_item(block, st.text, paragraph);
-        append(blocks, block);
+        append(blocks, dict2(st.kind, st.text, st.text, paragraph));
     };
     auto buffer_line = [&](Obj line) { append(paragraph_buffer, call_method(line, st.rstrip)); };
 

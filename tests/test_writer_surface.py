@@ -14,6 +14,28 @@ from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
 SURFACE = {
+    "format_data": ("(self, data: 'dict') -> 'str'", "格式化 manager 返回的完整数据。"),
+    "_extract_questions": ("(self, data: 'dict') -> 'list[str]'", "从全量数据中提取题目文本。"),
+    "_normalize_question_list": ("(self, raw_questions: 'Any') -> 'list[str]'", "兼容字符串题目与前端 question item。"),
+    "_question_at": ("(self, questions: 'list[str]', index: 'int') -> 'str'", "读取第 N 题文本，缺失时使用稳定兜底。"),
+    "_format_section": ("(self, index: 'int', answer: 'Any', question: 'str') -> 'str'", "格式化单题 section。"),
+    "_format_answer_body": ("(self, index: 'int', answer: 'dict') -> 'list[str]'", "按前端 block 模型格式化答案正文。"),
+    "_format_product_links": ("(self, raw_links: 'Any') -> 'list[str]'", "格式化相关产品。"),
+    "_format_recommended_asins": ("(self, raw_items: 'Any') -> 'list[str]'", "格式化推荐 ASIN。"),
+    "_format_link_items": (
+        "(self, raw_items: 'Any', *, include_source: 'bool') -> 'list[str]'",
+        "兼容字符串链接和前端链接对象。",
+    ),
+    "_build_answer_blocks": (
+        "(self, text: 'str', structured_blocks: 'Any') -> 'list[dict]'",
+        "优先使用结构化 blocks，不可渲染时回退解析文本。",
+    ),
+    "_build_structured_answer_blocks": (
+        "(self, structured_blocks: 'list[Any]') -> 'list[dict]'",
+        "按前端结构化 block 规则组装展示块。",
+    ),
+    "_normalize_structured_row": ("(self, block: 'dict') -> 'list[str] | None'", "读取结构化表格行。"),
+    "_normalize_row_cells": ("(self, row: 'list[str]', width: 'int') -> 'list[str]'", "补齐或合并表格列。"),
     "_to_structured_blocks": ("(self, blocks: 'list[dict]') -> 'list[dict]'", "将中间块转换为前端结构化 block。"),
     "_render_blocks": ("(self, blocks: 'list[dict]') -> 'list[str]'", "将展示块渲染为 Markdown-like 文本。"),
     "_collapse_blank_lines": ("(self, text: 'str') -> 'str'", "压缩连续空行并清理行尾空白。"),
@@ -28,6 +50,11 @@ SURFACE = {
     "_normalize_text_lines": ("(self, text: 'str') -> 'list[str]'", "统一换行符。"),
     "_build_text_fallback_blocks": ("(self, text: 'str') -> 'list[dict]'", "解析 Markdown-like 文本为中间块。"),
 }
+
+
+def test_every_method_is_listed():
+    methods = {k for k, v in vars(RundownWriter).items() if callable(v)}
+    assert methods == set(SURFACE)
 
 
 def test_class_is_plain():
@@ -71,9 +98,12 @@ def test_methods_bind_like_functions(writer):
 
 def _python_twin(name):
     """A Python method with the same signature, to compare CPython's own error messages with."""
-    params = ", ".join(p for p in inspect.signature(getattr(RundownWriter, name)).parameters)
+    sig = inspect.signature(getattr(RundownWriter, name))
+    bare = sig.replace(
+        parameters=[p.replace(annotation=p.empty) for p in sig.parameters.values()], return_annotation=sig.empty
+    )
     namespace = {}
-    exec(textwrap.dedent(f"class RundownWriter:\n    def {name}({params}):\n        pass"), namespace)
+    exec(textwrap.dedent(f"class RundownWriter:\n    def {name}{bare}:\n        pass"), namespace)
     return getattr(namespace["RundownWriter"], name)
 
 
@@ -86,6 +116,10 @@ ARITY_CALLS = [
     ("_parse_markdown_table", ([],), {}),
     ("_parse_markdown_table", ([], 0, 1), {}),
     ("_render_blocks", ([], []), {}),
+    ("_format_link_items", ([],), {}),
+    ("_format_link_items", ([], True), {}),
+    ("_format_link_items", ([], True), {"include_source": True}),
+    ("_format_section", (1,), {"questions": "q"}),
 ]
 
 
@@ -111,6 +145,10 @@ class List(list):
     pass
 
 
+class Dict(dict):
+    pass
+
+
 TYPE_ERRORS = [
     ("_parse_pipe_row", (None,), "line", "str", "None"),
     ("_parse_pipe_row", (Str("a|b"),), "line", "str", "Str"),
@@ -125,6 +163,18 @@ TYPE_ERRORS = [
     ("_parse_markdown_table", (List(), 0), "lines", "list", "List"),
     ("_parse_markdown_table", ([], "0"), "start_index", "a number", "str"),
     ("_parse_markdown_table", ([], None), "start_index", "a number", "None"),
+    ("format_data", (None,), "data", "dict", "None"),
+    ("_extract_questions", (Dict(),), "data", "dict", "Dict"),
+    ("_question_at", ((), 1), "questions", "list", "tuple"),
+    ("_question_at", ([], "1"), "index", "a number", "str"),
+    ("_format_section", (1, {}, None), "question", "str", "None"),
+    ("_format_section", (None, {}, "q"), "index", "a number", "None"),
+    ("_format_answer_body", (1, Dict()), "answer", "dict", "Dict"),
+    ("_build_answer_blocks", (None, []), "text", "str", "None"),
+    ("_build_structured_answer_blocks", (List([{}]),), "structured_blocks", "list", "List"),
+    ("_normalize_structured_row", (Dict(),), "block", "dict", "Dict"),
+    ("_normalize_row_cells", (["a"], "2"), "width", "a number", "str"),
+    ("_normalize_row_cells", (("a",), 2), "row", "list", "tuple"),
 ]
 
 

@@ -13,6 +13,10 @@ import sys
 from typing import Sequence
 
 
+class _BadRecord(Exception):
+    """The record file cannot be read, is not JSON, or is not a JSON object."""
+
+
 def _read_record(source: str) -> dict:
     try:
         if source == "-":
@@ -21,17 +25,17 @@ def _read_record(source: str) -> dict:
             with open(source, encoding="utf-8") as handle:
                 text = handle.read()
     except (OSError, UnicodeDecodeError) as error:
-        raise SystemExit(_fail(f"cannot read {source}: {error}"))
+        raise _BadRecord(f"cannot read {source}: {error}") from error
     try:
         record = json.loads(text)
     except json.JSONDecodeError as error:
-        raise SystemExit(_fail(f"{source} is not JSON: {error}"))
+        raise _BadRecord(f"{source} is not JSON: {error}") from error
     if not isinstance(record, dict):
-        raise SystemExit(_fail(f"{source}: the top level must be a JSON object, not {type(record).__name__}"))
+        raise _BadRecord(f"{source}: the top level must be a JSON object, not {type(record).__name__}")
     return record
 
 
-def _fail(message: str, status: int = 2) -> int:
+def _fail(message: str, status: int) -> int:
     print(f"error: {message}", file=sys.stderr)
     return status
 
@@ -39,7 +43,11 @@ def _fail(message: str, status: int = 2) -> int:
 def _report(args: argparse.Namespace) -> int:
     from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
-    report = RundownWriter().format_data(_read_record(args.file))
+    try:
+        record = _read_record(args.file)
+    except _BadRecord as error:
+        return _fail(str(error), 2)
+    report = RundownWriter().format_data(record)
     sys.stdout.write(report + "\n" if report else "")
     return 0
 

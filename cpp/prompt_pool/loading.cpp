@@ -29,8 +29,8 @@ Ref read_payload(const Call& c, Obj path) {
         Handling handling(caught.value());
         if (caught.matches(PyExc_FileNotFoundError)) raise_from(call_method(c.self, st.not_ready), caught.value());
         if (caught.matches(getattr(c.global(st.json), st.JSONDecodeError))) {
-            Ref message = concat(st.json_message_prefix, str(path));
-            raise_from(call(c.global(st.PromptPoolNotReadyError), message), caught.value());
+            Ref error_class = c.global(st.PromptPoolNotReadyError);
+            raise_from(call(error_class, concat(st.json_message_prefix, str(path))), caught.value());
         }
         caught.reraise();
     }

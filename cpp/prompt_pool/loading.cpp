@@ -22,7 +22,7 @@ Ref read_payload(const Call& c, Obj path) {
     const State& st = c.state<State>();
     try {
         Ref loads = getattr(c.global(st.json), st.loads);
-        Ref text = call_method_keywords(path, st.read_text, st.encoding_keyword, st.utf_8);
+        Ref text = call_method_kw(path, st.read_text, st.encoding_keyword, st.utf_8);
         return call(loads, text);
     } catch (const Error&) {
         Caught caught;

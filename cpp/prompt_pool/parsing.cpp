@@ -20,7 +20,7 @@ Ref parse_question(const Call& c) {
     Ref id = as_int(get(item, st.get, st.id, st.zero));
     Ref text = str(get(item, st.get, st.text, st.empty));
     Ref position = as_int(get(item, st.get, st.position, st.zero));
-    return call_keywords(question, st.question_keywords, id, text, position);
+    return call_kw(question, st.question_keywords, id, text, position);
 }
 
 Ref parse_template(const Call& c) {
@@ -33,7 +33,7 @@ Ref parse_template(const Call& c) {
     Iter walk(entries);
     while (Ref entry = walk.next())
         if (PyDict_Check(entry.get())) append(questions, call_method(c.self, st.parse_question, entry));
-    call_method_keywords(questions, st.sort, st.key_keyword, st.position_key);
+    call_method_kw(questions, st.sort, st.key_keyword, st.position_key);
 
     Ref question_template = c.global(st.QuestionTemplate);
     Ref id = as_int(get(item, st.get, st.id, st.zero));
@@ -41,7 +41,7 @@ Ref parse_template(const Call& c) {
     Ref preferred_version_index = as_int(get(item, st.get, st.preferred_version_index, st.zero));
     Ref created_at = get(item, st.get, st.created_at, Py_None);
     Ref updated_at = get(item, st.get, st.updated_at, Py_None);
-    return call_keywords(question_template, st.template_keywords, id, description, preferred_version_index, questions,
+    return call_kw(question_template, st.template_keywords, id, description, preferred_version_index, questions,
                          created_at, updated_at);
 }
 

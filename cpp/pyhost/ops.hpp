@@ -59,6 +59,14 @@ Ref call_method_kw(Obj obj, Obj name, Obj kwnames, const A&... args) {
     return check(PyObject_VectorcallMethod(name, argv, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
+/// `fn(args..., **kw)`, where the last `PyTuple_GET_SIZE(kwnames)` arguments are the keyword values.
+template <class... A>
+Ref call_kw(Obj fn, Obj kwnames, const A&... args) {
+    PyObject* argv[] = {nullptr, static_cast<PyObject*>(Obj(args))...};
+    const auto npositional = static_cast<std::size_t>(sizeof...(A) - PyTuple_GET_SIZE(static_cast<PyObject*>(kwnames)));
+    return check(PyObject_Vectorcall(fn, argv + 1, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
 /// `fn(args...)`.
 template <class... A>
 Ref call(Obj fn, const A&... args) {

@@ -349,6 +349,11 @@ Ref make_function_type(PyObject* module, const char* qualified_type_name) {
     return check(PyType_FromModuleAndSpec(module, &spec, nullptr));
 }
 
+const MethodSpec* spec_of(PyObject* obj, PyObject* function_type) noexcept {
+    if (!obj || Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(function_type)) return nullptr;
+    return as_function(obj)->spec;
+}
+
 Ref make_function(PyObject* function_type, PyObject* module, const MethodSpec& spec, const char* owner) {
     const auto nparams = static_cast<Py_ssize_t>(spec.params.size());
     if (nparams + 1 > max_slots) {

@@ -1,6 +1,7 @@
 // The rundown_writer extension module: its namespace (re, Any, RundownWriter) and the method table
 // that binds each method's Python surface to its body.
 #include "pyhost/plain_class.hpp"
+#include "rundown/fast/report.hpp"
 #include "rundown/generic/generic.hpp"
 #include "rundown/state.hpp"
 
@@ -12,6 +13,14 @@ namespace {
 using pyhost::Accept;
 using pyhost::MethodSpec;
 using pyhost::Param;
+
+// The report takes the native path whenever nothing that it reaches has been replaced and the record is
+// plain; the generic path computes the same report otherwise.
+pyhost::Ref format_data(const pyhost::Call& c) {
+    if (fast::allowed(c))
+        if (pyhost::Ref report = fast::report(c, c.arg(0))) return report;
+    return generic::format_data(c);
+}
 
 constexpr Param data_param[] = {{"data", "dict", Accept::dict}};
 constexpr Param raw_questions_param[] = {{"raw_questions", "Any"}};
@@ -33,7 +42,7 @@ constexpr Param cells_param[] = {{"cells", "list[str]", Accept::list}};
 constexpr Param table_params[] = {{"lines", "list[str]", Accept::list}, {"start_index", "int", Accept::number}};
 
 constexpr MethodSpec methods[] = {
-    {"format_data", "格式化 manager 返回的完整数据。", data_param, "str", generic::format_data},
+    {"format_data", "格式化 manager 返回的完整数据。", data_param, "str", format_data},
     {"_extract_questions", "从全量数据中提取题目文本。", data_param, "list[str]", generic::extract_questions},
     {"_normalize_question_list", "兼容字符串题目与前端 question item。", raw_questions_param, "list[str]",
      generic::normalize_question_list},
@@ -74,17 +83,35 @@ int exec_module(PyObject* module) noexcept {
     State* st = new (PyModule_GetState(module)) State();
     try {
         st->init();
-        pyhost::import_into(module, "re");
+        st->re_module = pyhost::import_into(module, "re");
+        st->re_match = pyhost::getattr(st->re_module, st->match);
         pyhost::import_from_into(module, "typing", "Any");
-        pyhost::Ref function_type =
-            pyhost::make_function_type(module, "tavik.amazon_rufus.services.rundown_writer.function");
-        pyhost::add_plain_class(module, function_type.get(), "RundownWriter", "将 Rufus 全量结果投影为前端风格的终端报告。",
-                                methods);
+        st->function_type = pyhost::make_function_type(module, "tavik.amazon_rufus.services.rundown_writer.function");
+        pyhost::add_plain_class(module, st->function_type.get(), "RundownWriter",
+                                "将 Rufus 全量结果投影为前端风格的终端报告。", methods);
+        st->steps = std::span<const MethodSpec>(methods).subspan(1);  // every method but format_data
+        for (const MethodSpec& step : st->steps) st->step_names.push_back(pyhost::intern(step.name));
         return 0;
     } catch (...) {
         pyhost::set_error_from_exception();
         return -1;
     }
+}
+
+int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
+    State& st = state_of(module);
+    Py_VISIT(st.function_type.get());
+    Py_VISIT(st.re_module.get());
+    Py_VISIT(st.re_match.get());
+    return 0;
+}
+
+int clear_module(PyObject* module) noexcept {
+    State& st = state_of(module);
+    st.function_type = {};
+    st.re_module = {};
+    st.re_match = {};
+    return 0;
 }
 
 void free_module(void* module) noexcept {
@@ -104,8 +131,8 @@ PyModuleDef definition = {
     sizeof(State),
     nullptr,
     slots,
-    nullptr,
-    nullptr,
+    traverse_module,
+    clear_module,
     free_module,
 };
 

@@ -1,7 +1,11 @@
 // Per-module state of rundown_writer: the interned names, keys, literals and patterns the methods use.
 #pragma once
 
+#include "pyhost/function.hpp"
 #include "pyhost/ops.hpp"
+
+#include <span>
+#include <vector>
 
 namespace rundown {
 
@@ -31,6 +35,15 @@ struct State {
     Ref zero, one, two;
     // The line patterns.
     Ref heading_pattern, bullet_pattern, ordered_pattern, delimiter_pattern, indent_pattern;
+
+    // What the native report's guard compares against: the method type, the steps the report reaches
+    // (every method but format_data) with their names, and the `re` module and `re.match` of the import.
+    Ref function_type, re_module, re_match;
+    std::span<const pyhost::MethodSpec> steps;
+    std::vector<Ref> step_names;
+    // The last class found to replace no step, while its version tag stays the same.
+    PyTypeObject* verified_type = nullptr;
+    unsigned int verified_tag = 0;
 
     void init();
 };

@@ -1,0 +1,86 @@
+// Rendering of display blocks to report lines: headings with their marks, "- " list lines, pipe tables
+// with their "---" row, plain text, one empty line between blocks.
+#include "rundown/fast/blocks.hpp"
+#include "rundown/fast/collapse.hpp"
+
+#include <algorithm>
+
+namespace rundown::fast {
+
+void Assembly::render(Lines& lines, const State& st) const {
+    bool any = false;  // whether a line was rendered: only then does a separator come before a block
+    auto joined = [&](Collapser& out, const Group& g, PyObject* sep) {
+        for (std::size_t k = g.first; k < g.last; ++k) {
+            if (k > g.first) out.feed(sep);
+            out.feed(pieces_[k]);
+        }
+    };
+    auto table_line = [&](const Group& g, std::size_t width) {
+        Collapser& out = lines.next();
+        out.feed(st.row_open.get());
+        joined(out, g, st.cell_sep.get());
+        for (std::size_t k = g.last - g.first; k < width; ++k) out.feed(st.cell_sep.get());  // padded with empty cells
+        out.feed(st.row_close.get());
+    };
+    for (const Block& b : blocks_) {
+        if (any) lines.next();
+        switch (b.type) {
+            case BlockType::heading: {
+                Collapser& out = lines.next();
+                out.feed_word("######", static_cast<std::size_t>(std::clamp(b.level + 2, 1, 6)));
+                out.feed(st.space.get());
+                out.feed(pieces_[b.first]);
+                any = true;
+                break;
+            }
+            case BlockType::text: {
+                Collapser& out = lines.next();
+                for (std::size_t k = b.first; k < b.last; ++k) {
+                    if (k > b.first) out.line_break();
+                    out.feed(pieces_[k]);
+                }
+                any = true;
+                break;
+            }
+            case BlockType::row: {
+                if (!block_renders(b)) break;
+                const Group& g = groups_[b.first];
+                Collapser& out = lines.next();
+                // The cells joined with " | ", stripped: an empty first cell leaves "|" at the start, and the
+                // blank after an empty last cell is trailing whitespace that the tidy-up cuts.
+                for (std::size_t k = g.first; k < g.last; ++k) {
+                    if (k > g.first) out.feed(k == g.first + 1 && pieces_[g.first].empty() ? st.row_open.get()
+                                                                                            : st.cell_sep.get());
+                    out.feed(pieces_[k]);
+                }
+                any = true;
+                break;
+            }
+            case BlockType::list:
+                for (std::size_t i = b.first; i < b.last; ++i) {
+                    Collapser& out = lines.next();
+                    out.feed(st.list_marker.get());
+                    joined(out, groups_[i], st.space.get());
+                }
+                any = true;
+                break;
+            case BlockType::table: {
+                const Group& header = groups_[b.first];
+                const std::size_t width = header.last - header.first;
+                table_line(header, width);
+                Collapser& out = lines.next();
+                out.feed(st.row_open.get());
+                for (std::size_t k = 0; k < width; ++k) {
+                    if (k > 0) out.feed(st.cell_sep.get());
+                    out.feed_word("---", 3);
+                }
+                out.feed(st.row_close.get());
+                for (std::size_t i = b.first + 1; i < b.last; ++i) table_line(groups_[i], width);
+                any = true;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace rundown::fast

@@ -1,0 +1,254 @@
+"""The native report against the generic one: the same text, or the same exception type, for any record;
+and the guard that picks the native report only while nothing it reaches has been replaced."""
+
+import re
+import types
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from tavik.amazon_rufus.services import rundown_writer
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+
+def generic_report(record):
+    """The generic path, with Python's own `re.match` behind every pattern: the module's `re` is replaced."""
+    saved = rundown_writer.re
+    rundown_writer.re = types.SimpleNamespace(match=re.match)
+    try:
+        return outcome(record)
+    finally:
+        rundown_writer.re = saved
+
+
+def outcome(record):
+    try:
+        return RundownWriter().format_data(record)
+    except Exception as error:  # the type is compared
+        return type(error)
+
+
+def assert_same(record):
+    assert outcome(record) == generic_report(record)
+
+
+# -- Strategies: lines near every construct, every whitespace and line boundary, every JSON value. ------
+
+SPACES = [" ", "\t", "\x0b", "\x0c", "\x1c", "\x1d", "\x1e", "\x1f", "\x85", "\xa0", "\u1680", "\u2000", "\u200a",
+          "\u2028", "\u2029", "\u202f", "\u205f", "\u3000", "\u200b"]
+BREAKS = ["\n", "\r\n", "\r", "\x0b", "\x0c", "\x1c", "\x85", "\u2028", "\u2029", "\n\n", "\r\r\n"]
+NEAR_MISSES = [
+    "# Title", "#NoSpace", "####### x", "###### six", "## Title ##", "#", "# ", "-item", "- item", "* star", "• dot",
+    "+ plus", "1.5 kg", "1. one", "12) twelve", "\u0663. three", "---", "|-|-|", "||a|b||", "| --- | :---: |",
+    "| a | b |", "| 1 | 2 | 3 |", "a | b", "| a |", "| - | - |", "```", "```py", "  indented", "  - sub",
+    "plain words", "中文段落", "\ud800", "\udfff lone", "x\x00y", "", "   ", "| :-: | --- |", "|---|---|",
+]
+fragment = st.one_of(st.sampled_from(NEAR_MISSES), st.sampled_from(SPACES), st.text(max_size=6))
+line = st.lists(fragment, max_size=4).map("".join)
+markdown = st.lists(st.tuples(line, st.sampled_from(BREAKS)), max_size=14).map(lambda parts: "".join(a + b for a, b in parts))
+
+json_scalar = st.one_of(st.none(), st.booleans(), st.integers(-3, 3), st.floats(allow_nan=False, width=16),
+                        st.sampled_from(["", " ", "x", " y ", "table_row", "heading", "paragraph", "list_item"]), line)
+json_value = st.recursive(json_scalar, lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=3), inner, max_size=3), max_leaves=6)
+
+block = st.one_of(
+    json_value,
+    st.fixed_dictionaries(
+        {"type": st.sampled_from(["heading", "paragraph", "list_item", "table_row", "image", None, 3])},
+        optional={"text": st.one_of(line, json_value), "level": st.one_of(st.integers(-8, 9), json_value),
+                  "cells": st.one_of(st.lists(st.one_of(line, json_value), max_size=4), json_value)},
+    ),
+)
+link = st.one_of(
+    line, json_value,
+    st.fixed_dictionaries({}, optional={k: st.one_of(line, json_value) for k in ("asin", "title", "href", "source", "description")}),
+)
+answer = st.one_of(
+    json_value,
+    st.fixed_dictionaries(
+        {},
+        optional={
+            "text": st.one_of(markdown, json_value),
+            "blocks": st.one_of(st.lists(block, max_size=8), json_value),
+            "isSuccess": st.one_of(st.booleans(), json_value),
+            "summaryText": st.one_of(markdown, json_value),
+            "productLinks": st.one_of(st.lists(link, max_size=4), json_value),
+            "recommendedAsins": st.one_of(st.lists(link, max_size=4), json_value),
+        },
+    ),
+)
+question = st.one_of(line, json_value, st.fixed_dictionaries({}, optional={"question": st.one_of(line, json_value), "text": st.one_of(line, json_value)}))
+record = st.fixed_dictionaries(
+    {"answers": st.one_of(st.lists(answer, max_size=4), json_value)},
+    optional={
+        "questions": st.one_of(st.lists(question, max_size=4), json_value),
+        "upload_payload": st.one_of(json_value, st.fixed_dictionaries({"records": st.lists(st.one_of(json_value, st.fixed_dictionaries({"questions": st.lists(question, max_size=3)})), max_size=2)})),
+    },
+)
+
+FAST = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+pytestmark = pytest.mark.filterwarnings("ignore::hypothesis.errors.HypothesisWarning")
+
+
+@FAST
+@given(record)
+def test_native_report_equals_generic_report(rec):
+    assert_same(rec)
+
+
+@FAST
+@given(markdown, markdown)
+def test_native_text_walk_equals_generic(text, summary):
+    assert_same({"questions": [summary], "answers": [{"text": text, "summaryText": summary}]})
+
+
+@pytest.mark.parametrize(
+    "text",
+    [
+        "Intro\n\n## Pros\n- fast\n  and light\n1. cheap\n| a | b |\n| --- | --- |\n| 1 | 2 |\nClosing",
+        "Before\n```\nx = 1\n\n# not a heading\n```\nAfter",
+        "```\ncode\n\n\n",
+        "- item\nplain\n  tail\nmore plain",
+        "a  \x0b\nb",
+        "p \u2028\n  q\r\n\r\n\r\nr\rs",
+        "```\n  \x0b  \n\n```",
+        "| a | b |\n|---|---|\n| c | d |\n|---|---|\n| e | f |",
+        "| a | b |\n|---|---|\n\n| c | d |\n|---|---|\n| 1 | 2 | 3 |",
+        "| a | b | c |\n| --- | --- | --- |\n| 1 | |\n| 1 | 2 | 3 | 4 | 5 |",
+        "x\r",
+        "- a" + "\n  b" * 50,
+    ],
+)
+def test_native_report_on_known_texts(text):
+    assert_same({"answers": [{"text": text}, {"blocks": [{"type": "paragraph", "text": text}]}]})
+
+
+@pytest.mark.parametrize(
+    "blocks",
+    [
+        [{"type": "table_row", "cells": [None]}],
+        [{"type": "table_row", "cells": ["", ""]}],
+        [{"type": "table_row", "cells": ["", "a", ""]}],
+        [{"type": "table_row", "text": " | x"}, {"type": "table_row", "text": "y |  "}],
+        [{"type": "table_row", "cells": ["a\nb", " c "]}, {"type": "table_row", "cells": [1.5, True, [1]]}],
+        [{"type": "heading", "text": "H", "level": 10**40}, {"type": "heading", "text": "H", "level": -(10**40)}],
+        [{"type": "list_item", "text": "a\r"}, {"type": "list_item", "text": "\rb"}],
+    ],
+)
+def test_native_report_on_edge_blocks(blocks):
+    assert_same({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
+
+
+def test_every_code_point_survives_both_paths():
+    chars = "".join(chr(c) for c in range(0x110000) if c % 7 == 0 or c < 0x3100)
+    text = "x".join(chars[i:i + 64] for i in range(0, len(chars), 64))
+    assert_same({"answers": [{"text": text, "summaryText": text}], "questions": [text]})
+
+
+# -- The guard. ---------------------------------------------------------------------------------------
+
+RECORD = {"answers": [{"text": "# Title\n- item\n| a | b |\n| --- | --- |\n| 1 | 2 |"}]}
+
+
+@pytest.fixture
+def compiles(monkeypatch):
+    """Counts the patterns compiled by `re.match`: the generic path compiles, the native one never does."""
+    seen = []
+    original = re._compile
+
+    def counting(pattern, flags):
+        seen.append(pattern)
+        return original(pattern, flags)
+
+    monkeypatch.setattr(re, "_compile", counting)
+    return seen
+
+
+def path_of(writer, seen):
+    seen.clear()
+    report = writer.format_data(RECORD)
+    assert report == "## 第 1 题：第 1 题\n\n### 答案\n\n### Title\n\n- item\n\n| a | b |\n| --- | --- |\n| 1 | 2 |"
+    return "generic" if seen else "native"
+
+
+class PassThrough(RundownWriter):
+    def _render_blocks(self, blocks):
+        return super()._render_blocks(blocks)
+
+
+class Plain(RundownWriter):
+    pass
+
+
+class OwnLookup(RundownWriter):
+    def __getattribute__(self, name):
+        return super().__getattribute__(name)
+
+
+@pytest.mark.parametrize("cls, path", [(RundownWriter, "native"), (Plain, "native"), (PassThrough, "generic"), (OwnLookup, "generic")])
+def test_guard_per_class(compiles, cls, path):
+    assert path_of(cls(), compiles) == path
+
+
+def test_class_attribute_switches_at_the_next_call_and_back(compiles, monkeypatch):
+    writer = Plain()
+    assert path_of(writer, compiles) == "native"
+    original = RundownWriter.__dict__["_parse_pipe_row"]
+    with monkeypatch.context() as patch:
+        patch.setattr(RundownWriter, "_parse_pipe_row", lambda self, line: original(self, line))
+        assert path_of(writer, compiles) == "generic"
+    assert path_of(writer, compiles) == "native"
+    Plain._collapse_blank_lines = lambda self, text: RundownWriter._collapse_blank_lines(self, text)
+    try:
+        assert path_of(writer, compiles) == "generic"
+    finally:
+        del Plain._collapse_blank_lines
+    assert path_of(writer, compiles) == "native"
+
+
+def test_instance_attribute_switches_at_the_next_call_and_back(compiles):
+    writer = RundownWriter()
+    writer.unrelated = 1
+    assert path_of(writer, compiles) == "native"
+    writer._normalize_text_lines = lambda text: RundownWriter._normalize_text_lines(writer, text)
+    assert path_of(writer, compiles) == "generic"
+    del writer._normalize_text_lines
+    assert path_of(writer, compiles) == "native"
+
+
+def test_re_replacements_switch_at_the_next_call_and_back(compiles, monkeypatch):
+    writer = RundownWriter()
+    original_match = re.match
+    monkeypatch.setattr(rundown_writer, "re", types.SimpleNamespace(match=original_match))
+    assert path_of(writer, compiles) == "generic"
+    monkeypatch.setattr(rundown_writer, "re", re)
+    assert path_of(writer, compiles) == "native"
+    monkeypatch.setattr(re, "match", lambda pattern, string: original_match(pattern, string))
+    assert path_of(writer, compiles) == "generic"
+    monkeypatch.setattr(re, "match", original_match)
+    assert path_of(writer, compiles) == "native"
+
+
+@pytest.mark.parametrize(
+    "answer",
+    [{"text": type("Text", (str,), {})("# x")}, {"text": "# x", "productLinks": type("Links", (list,), {})()}, {"text": "# x", "summaryText": object()}],
+)
+def test_records_that_could_run_python_code_take_the_generic_path(compiles, answer):
+    try:
+        RundownWriter().format_data({"answers": [answer]})
+    except TypeError:
+        pass
+    assert compiles
+
+
+def test_subclassed_answer_takes_the_generic_path():
+    calls = []
+
+    class Answer(dict):
+        def get(self, key, default=None):
+            calls.append(key)
+            return super().get(key, default)
+
+    with pytest.raises(TypeError, match="answer"):
+        RundownWriter().format_data({"answers": [Answer(text="x")]})
+    assert calls == ["productLinks", "summaryText"]

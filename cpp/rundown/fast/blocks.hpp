@@ -3,7 +3,6 @@
 #pragma once
 
 #include "rundown/fast/text.hpp"
-#include "rundown/state.hpp"
 
 #include <vector>
 
@@ -46,7 +45,7 @@ public:
     /// Whether rendering gives at least one line.
     bool renders() const noexcept;
     /// The body lines, blocks separated by an empty line.
-    void render(Lines& out, const State& st) const;
+    void render(Lines& out) const;
 
 private:
     void flush_table();

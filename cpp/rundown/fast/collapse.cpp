@@ -1,103 +1,130 @@
-// The streaming blank-line collapse: a line is written when its first non-blank character arrives, its
-// whitespace is held back until more content shows that it is not trailing.
+// The output buffer and the blank-line collapse over it. The collapse writes each kept line at or before the
+// place it was read from (every "\n" it writes stands for at least one line boundary it read), so it runs
+// in place; the kept characters alone decide the width of the resulting str.
 #include "rundown/fast/collapse.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace rundown::fast {
 
-using pyhost::check;
+namespace {
 
-Collapser::Collapser() noexcept {
-    _PyUnicodeWriter_Init(&out_);
-    out_.overallocate = 1;
+int kind_for(Py_UCS4 maxchar) noexcept {
+    return maxchar < 256 ? PyUnicode_1BYTE_KIND : maxchar < 65536 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
 }
 
-Collapser::~Collapser() {
-    if (!finished_) _PyUnicodeWriter_Dealloc(&out_);
-}
-
-void Collapser::write(PyObject* s, Py_ssize_t b, Py_ssize_t e) {
-    if (b < e) check(_PyUnicodeWriter_WriteSubstring(&out_, s, b, e));
-}
-
-void Collapser::write_pending() {
-    for (const Span& ws : pending_ws_) write(ws.s, ws.b, ws.e);
-    pending_ws_.clear();
-}
-
-void Collapser::start_content() {
-    if (pending_empty_) {
-        if (lines_ > 0) check(_PyUnicodeWriter_WriteChar(&out_, '\n'));
-        ++lines_;
-        pending_empty_ = false;
-    }
-    if (lines_ > 0) check(_PyUnicodeWriter_WriteChar(&out_, '\n'));
-    ++lines_;
-    has_content_ = true;
-}
-
-void Collapser::end_line() {
-    pending_ws_.clear();
-    if (has_content_) {
-        blank_ = false;
-        has_content_ = false;
-    } else {
-        if (!blank_) pending_empty_ = true;
-        blank_ = true;
+template <class F>
+decltype(auto) with_kind(int kind, F&& f) {
+    switch (kind) {
+        case PyUnicode_1BYTE_KIND: return f(Py_UCS1{});
+        case PyUnicode_2BYTE_KIND: return f(Py_UCS2{});
+        default: return f(Py_UCS4{});
     }
 }
 
-void Collapser::segment(const Src& s, Py_ssize_t b, Py_ssize_t e) {
-    Py_ssize_t last = e;
-    while (last > b && is_space(s[last - 1])) --last;
-    if (last == b) {
-        pending_ws_.push_back({s.obj, b, e});
-        return;
-    }
-    if (!has_content_) start_content();
-    write_pending();
-    write(s.obj, b, last);
-    if (last < e) pending_ws_.push_back({s.obj, last, e});
+template <class From, class To>
+void convert(const From* from, To* to, Py_ssize_t n) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) to[i] = static_cast<To>(from[i]);
 }
 
-void Collapser::feed(const Src& s, Py_ssize_t b, Py_ssize_t e) {
-    Py_ssize_t i = b;
-    if (after_cr_ && i < e) {
-        after_cr_ = false;
-        if (s[i] == '\n') ++i;
-    }
-    while (i < e) {
-        Py_ssize_t j = i;
-        while (j < e && !is_linebreak(s[j])) ++j;
-        if (j > i) segment(s, i, j);
-        if (j == e) break;
-        const Py_UCS4 boundary = s[j++];
-        end_line();
-        if (boundary == '\r') {
-            if (j == e) after_cr_ = true;
-            else if (s[j] == '\n') ++j;
+// The collapse of p[0, n) into p[0, result): returns the new length.
+template <class T>
+Py_ssize_t collapse(T* p, Py_ssize_t n) noexcept {
+    Py_ssize_t r = 0, w = 0;
+    long long lines = 0;
+    bool pending_empty = false, blank = false;
+    while (r < n) {
+        const Py_ssize_t start = r;
+        r = find_boundary(p, r, n);
+        Py_ssize_t content_end = r;
+        while (content_end > start && is_space(p[content_end - 1])) --content_end;
+        if (content_end > start) {
+            if (pending_empty) {
+                if (lines > 0) p[w++] = '\n';
+                ++lines;
+                pending_empty = false;
+            }
+            if (lines > 0) p[w++] = '\n';
+            ++lines;
+            if (w != start) std::memmove(p + w, p + start, static_cast<std::size_t>(content_end - start) * sizeof(T));
+            w += content_end - start;
+            blank = false;
+        } else {
+            if (!blank) pending_empty = true;
+            blank = true;
         }
-        i = j;
+        if (r < n) r += (p[r] == '\r' && r + 1 < n && p[r + 1] == '\n') ? 2 : 1;
     }
+    return w;
 }
 
-void Collapser::feed_word(const char* p, std::size_t n) {
-    after_cr_ = false;
-    if (!has_content_) start_content();
-    write_pending();
-    check(_PyUnicodeWriter_WriteASCIIString(&out_, p, static_cast<Py_ssize_t>(n)));
+template <class T>
+Py_UCS4 max_of(const T* p, Py_ssize_t n) noexcept {
+    T m = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) m = p[i] > m ? p[i] : m;
+    return m;
 }
 
-void Collapser::line_break() {
-    if (after_cr_) {  // "\r" followed by "\n" is one boundary
-        after_cr_ = false;
-        return;
+}  // namespace
+
+Collapser::~Collapser() { std::free(data_); }
+
+void Collapser::grow(Py_ssize_t n, int kind) {
+    const Py_ssize_t cap = std::max(len_ + n, cap_ + cap_ / 2 + 256);
+    if (kind == kind_) {
+        void* grown = std::realloc(data_, static_cast<std::size_t>(cap) * static_cast<std::size_t>(kind));
+        if (!grown) throw std::bad_alloc();
+        data_ = grown;
+    } else {
+        void* wider = std::malloc(static_cast<std::size_t>(cap) * static_cast<std::size_t>(kind));
+        if (!wider) throw std::bad_alloc();
+        with_kind(kind_, [&](auto from) {
+            with_kind(kind, [&](auto to) {
+                convert(static_cast<const decltype(from)*>(data_), static_cast<decltype(to)*>(wider), len_);
+            });
+        });
+        std::free(data_);
+        data_ = wider;
+        kind_ = kind;
     }
-    end_line();
+    cap_ = cap;
+}
+
+void Collapser::make_room(const Src& s, Py_ssize_t b, Py_ssize_t e) {
+    int kind = kind_;
+    if (s.kind > kind_) {
+        // Only the slice's own characters decide: a wide string may hold a narrow slice.
+        const Py_UCS4 maxchar = with_chars(s, [&](const auto* p) {
+            Py_UCS4 m = 0;
+            for (Py_ssize_t i = b; i < e; ++i) m = std::max<Py_UCS4>(m, p[i]);
+            return m;
+        });
+        kind = std::max(kind_, kind_for(maxchar));
+    }
+    if (kind != kind_ || len_ + (e - b) > cap_) grow(e - b, kind);
 }
 
 pyhost::Ref Collapser::finish() {
-    finished_ = true;
-    return check(_PyUnicodeWriter_Finish(&out_));
+    // Whitespace cut at line ends may have been all that needed the width reached: the kept characters decide.
+    const Py_UCS4 maxchar = with_kind(kind_, [&](auto c) {
+        auto* p = static_cast<decltype(c)*>(data_);
+        len_ = collapse(p, len_);
+        return max_of(p, len_);
+    });
+    pyhost::Ref result = pyhost::check(PyUnicode_New(len_, maxchar));
+    PyObject* s = result.get();
+    with_kind(kind_, [&](auto from) {
+        with_kind(PyUnicode_KIND(s), [&](auto to) {
+            using To = decltype(to);
+            if constexpr (sizeof(To) == sizeof(from))
+                std::memcpy(PyUnicode_DATA(s), data_, static_cast<std::size_t>(len_) * sizeof(To));
+            else
+                convert(static_cast<const decltype(from)*>(data_), static_cast<To*>(PyUnicode_DATA(s)), len_);
+        });
+    });
+    return result;
 }
 
 }  // namespace rundown::fast

@@ -1,61 +1,74 @@
-// The report's output: text fed in pieces is tidied on the fly, as a blank-line collapse of the whole text
-// would tidy it (split at every str.splitlines() boundary, trailing whitespace cut from each line, every run
-// of blank lines made one empty line, blank lines at the end dropped), and written once into one str.
+// The report's output: pieces of text appended to one buffer, then tidied in a single pass over it, in
+// place (split at every str.splitlines() boundary, trailing whitespace cut from each line, every run of
+// blank lines made one empty line, blank lines at the end dropped), and turned into one str.
 #pragma once
 
 #include "rundown/fast/text.hpp"
 
-#include <vector>
+#include <cstring>
 
 namespace rundown::fast {
 
-/// Accumulates the tidied report in the interpreter's own string writer.
+/// Characters in the narrowest of the three str widths that holds them, widened as wider characters arrive.
 class Collapser {
 public:
-    Collapser() noexcept;
+    Collapser() = default;
     ~Collapser();
     Collapser(const Collapser&) = delete;
     Collapser& operator=(const Collapser&) = delete;
 
-    /// Any text.
-    void feed(const Src& s, Py_ssize_t b, Py_ssize_t e);
-    void feed(Piece p) { feed(*p.src, p.b, p.e); }
+    void feed(Piece p) {
+        if (!p.empty()) feed(*p.src, p.b, p.e);
+    }
     void feed(PyObject* s) { feed(Src(s), 0, PyUnicode_GET_LENGTH(s)); }
-    /// Printable ASCII without whitespace, such as a number.
-    void feed_word(const char* p, std::size_t n);
+    void feed(const Src& s, Py_ssize_t b, Py_ssize_t e) {
+        const Py_ssize_t n = e - b;
+        if (n <= 0) return;
+        if (s.kind > kind_ || len_ + n > cap_) make_room(s, b, e);
+        with_chars(s, [&](const auto* p) { copy(p + b, n); });
+    }
+    /// ASCII text, such as a number.
+    void feed_word(const char* p, std::size_t n) {
+        const auto count = static_cast<Py_ssize_t>(n);
+        if (len_ + count > cap_) grow(count, kind_);
+        copy(reinterpret_cast<const unsigned char*>(p), count);
+    }
     /// A line feed.
-    void line_break();
+    void line_break() { feed_word("\n", 1); }
 
-    /// The report; the collapser is spent afterwards.
+    /// The tidied report; the collapser is spent afterwards.
     pyhost::Ref finish();
 
 private:
-    void segment(const Src& s, Py_ssize_t b, Py_ssize_t e);  // no line boundary inside
-    void start_content();
-    void end_line();
-    void write(PyObject* s, Py_ssize_t b, Py_ssize_t e);
-    void write_pending();
+    template <class In>
+    void copy(const In* p, Py_ssize_t n) noexcept {
+        switch (kind_) {
+            case PyUnicode_1BYTE_KIND: put(static_cast<Py_UCS1*>(data_) + len_, p, n); break;
+            case PyUnicode_2BYTE_KIND: put(static_cast<Py_UCS2*>(data_) + len_, p, n); break;
+            default: put(static_cast<Py_UCS4*>(data_) + len_, p, n); break;
+        }
+        len_ += n;
+    }
+    template <class Out, class In>
+    static void put(Out* dst, const In* src, Py_ssize_t n) noexcept {
+        if constexpr (sizeof(Out) == sizeof(In)) {
+            std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(Out));
+        } else {
+            for (Py_ssize_t i = 0; i < n; ++i) dst[i] = static_cast<Out>(src[i]);  // fits: see make_room
+        }
+    }
+    void make_room(const Src& s, Py_ssize_t b, Py_ssize_t e);
+    void grow(Py_ssize_t n, int kind);
 
-    struct Span {  // a slice of a str that outlives the collapser
-        PyObject* s;
-        Py_ssize_t b, e;
-    };
-
-    _PyUnicodeWriter out_;
-    bool finished_ = false;
-    long long lines_ = 0;          // lines written so far
-    bool pending_empty_ = false;   // an empty line that is written only if content follows
-    bool blank_ = false;           // the last finished line was blank
-    bool has_content_ = false;     // the current line has a character that is not whitespace
-    bool after_cr_ = false;        // the last character fed was "\r", which pairs with a following "\n"
-    std::vector<Span> pending_ws_;  // whitespace of the current line not yet written
+    void* data_ = nullptr;
+    int kind_ = PyUnicode_1BYTE_KIND;
+    Py_ssize_t len_ = 0, cap_ = 0;
 };
 
 /// The report as lines: "\n" between the lines of a section, "\n\n" between sections.
 class Lines {
 public:
     explicit Lines(Collapser& out) noexcept : out_(out) {}
-    Collapser& out() noexcept { return out_; }
     /// Begins the next line of the section.
     Collapser& next() {
         if (started_) out_.line_break();
@@ -64,10 +77,7 @@ public:
     }
     /// Begins the next section: its first line follows.
     void next_section() {
-        if (started_) {
-            out_.line_break();
-            out_.line_break();
-        }
+        if (started_) out_.feed_word("\n\n", 2);
         started_ = false;
     }
 

@@ -10,8 +10,7 @@ namespace {
 bool space_then_rest(Piece t, Py_ssize_t i, Piece& rest) noexcept {
     if (i >= t.e || !is_space(t[i])) return false;
     while (i < t.e && is_space(t[i])) ++i;
-    for (Py_ssize_t j = i; j < t.e; ++j)
-        if (t[j] == '\n') return false;
+    if (find_char(*t.src, i, t.e, '\n') != t.e) return false;
     rest = {t.src, i, t.e};
     return true;
 }
@@ -59,15 +58,14 @@ bool match_delimiter_cell(Piece cell) noexcept {
 }
 
 bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
-    Py_ssize_t pipe = line.b;
-    while (pipe < line.e && line[pipe] != '|') ++pipe;
+    const Py_ssize_t pipe = find_char(*line.src, line.b, line.e, '|');
     if (pipe == line.e) return false;
     const std::size_t base = cells.size();
     Py_ssize_t start = line.b;
-    for (Py_ssize_t i = pipe; i <= line.e; ++i) {
-        if (i < line.e && line[i] != '|') continue;
+    for (Py_ssize_t i = pipe; i <= line.e; i = find_char(*line.src, start, line.e, '|')) {
         cells.push_back(strip(Piece{line.src, start, i}));
         start = i + 1;
+        if (i == line.e) break;
     }
     auto reject = [&] {
         cells.resize(base);

@@ -7,28 +7,28 @@
 
 namespace rundown::fast {
 
-void Assembly::render(Lines& lines, const State& st) const {
+void Assembly::render(Lines& lines) const {
     bool any = false;  // whether a line was rendered: only then does a separator come before a block
-    auto joined = [&](Collapser& out, const Group& g, PyObject* sep) {
+    auto joined = [&](Collapser& out, const Group& g, const char* sep, std::size_t n) {
         for (std::size_t k = g.first; k < g.last; ++k) {
-            if (k > g.first) out.feed(sep);
+            if (k > g.first) out.feed_word(sep, n);
             out.feed(pieces_[k]);
         }
     };
     auto table_line = [&](const Group& g, std::size_t width) {
         Collapser& out = lines.next();
-        out.feed(st.row_open.get());
-        joined(out, g, st.cell_sep.get());
-        for (std::size_t k = g.last - g.first; k < width; ++k) out.feed(st.cell_sep.get());  // padded with empty cells
-        out.feed(st.row_close.get());
+        out.feed_word("| ", 2);
+        joined(out, g, " | ", 3);
+        for (std::size_t k = g.last - g.first; k < width; ++k) out.feed_word(" | ", 3);  // padded with empty cells
+        out.feed_word(" |", 2);
     };
     for (const Block& b : blocks_) {
         if (any) lines.next();
         switch (b.type) {
             case BlockType::heading: {
                 Collapser& out = lines.next();
-                out.feed_word("######", static_cast<std::size_t>(std::clamp(b.level + 2, 1, 6)));
-                out.feed(st.space.get());
+                const auto marks = static_cast<std::size_t>(std::clamp(b.level + 2, 1, 6));
+                out.feed_word("###### " + (6 - marks), marks + 1);  // that many marks and a blank
                 out.feed(pieces_[b.first]);
                 any = true;
                 break;
@@ -49,8 +49,10 @@ void Assembly::render(Lines& lines, const State& st) const {
                 // The cells joined with " | ", stripped: an empty first cell leaves "|" at the start, and the
                 // blank after an empty last cell is trailing whitespace that the tidy-up cuts.
                 for (std::size_t k = g.first; k < g.last; ++k) {
-                    if (k > g.first) out.feed(k == g.first + 1 && pieces_[g.first].empty() ? st.row_open.get()
-                                                                                            : st.cell_sep.get());
+                    if (k > g.first) {
+                        if (k == g.first + 1 && pieces_[g.first].empty()) out.feed_word("| ", 2);
+                        else out.feed_word(" | ", 3);
+                    }
                     out.feed(pieces_[k]);
                 }
                 any = true;
@@ -59,8 +61,8 @@ void Assembly::render(Lines& lines, const State& st) const {
             case BlockType::list:
                 for (std::size_t i = b.first; i < b.last; ++i) {
                     Collapser& out = lines.next();
-                    out.feed(st.list_marker.get());
-                    joined(out, groups_[i], st.space.get());
+                    out.feed_word("- ", 2);
+                    joined(out, groups_[i], " ", 1);
                 }
                 any = true;
                 break;
@@ -69,12 +71,9 @@ void Assembly::render(Lines& lines, const State& st) const {
                 const std::size_t width = header.last - header.first;
                 table_line(header, width);
                 Collapser& out = lines.next();
-                out.feed(st.row_open.get());
-                for (std::size_t k = 0; k < width; ++k) {
-                    if (k > 0) out.feed(st.cell_sep.get());
-                    out.feed_word("---", 3);
-                }
-                out.feed(st.row_close.get());
+                out.feed_word("| ", 2);
+                for (std::size_t k = 0; k < width; ++k) out.feed_word(" | ---" + (k == 0 ? 3 : 0), k == 0 ? 3 : 6);
+                out.feed_word(" |", 2);
                 for (std::size_t i = b.first + 1; i < b.last; ++i) table_line(groups_[i], width);
                 any = true;
                 break;

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <cstdint>
 
 namespace rundown::fast {
 
@@ -47,83 +49,79 @@ bool plain_value(PyObject* v, int depth) {
     return false;
 }
 
-bool plain_fields(PyObject* dict, std::initializer_list<PyObject*> keys) {
-    for (PyObject* key : keys)
-        if (!plain_value(lookup(dict, key), 0)) return false;
-    return true;
-}
-
-// A list read item by item: exact strs, exact dicts with plain fields, and anything else (which is skipped).
-bool plain_items(PyObject* v, std::initializer_list<PyObject*> keys) {
-    if (!PyList_Check(v)) return true;
-    if (!PyList_CheckExact(v)) return false;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(v); ++i) {
-        PyObject* item = PyList_GET_ITEM(v, i);
-        if (PyUnicode_Check(item) && !PyUnicode_CheckExact(item)) return false;
-        if (PyDict_Check(item) && (!PyDict_CheckExact(item) || !plain_fields(item, keys))) return false;
-    }
-    return true;
-}
-
-bool plain_blocks(const State& st, PyObject* v) {
-    if (!PyList_Check(v)) return true;
-    if (!PyList_CheckExact(v)) return false;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(v); ++i) {
-        PyObject* block = PyList_GET_ITEM(v, i);
-        if (!PyDict_Check(block)) continue;
-        if (!PyDict_CheckExact(block) || !plain_fields(block, {st.type.get(), st.text.get()})) return false;
-        PyObject* cells = lookup(block, st.cells.get());
-        if (PyList_Check(cells) && !(PyList_CheckExact(cells) && plain_value(cells, max_depth - 1))) return false;
-    }
-    return true;
-}
-
+// Everything the report reads, checked whole (other keys of the same dicts included): decoded JSON always
+// passes, and anything else takes the generic path.
 bool plain_record(const State& st, PyObject* data, PyObject* answers) {
-    if (!plain_items(lookup(data, st.questions.get()), {st.question.get(), st.text.get()})) return false;
-    PyObject* payload = lookup(data, st.upload_payload.get());
-    if (PyDict_Check(payload)) {
-        if (!PyDict_CheckExact(payload)) return false;
-        PyObject* records = lookup(payload, st.records.get());
-        if (PyList_Check(records)) {
-            if (!PyList_CheckExact(records)) return false;
-            if (PyList_GET_SIZE(records) > 0) {
-                PyObject* first = PyList_GET_ITEM(records, 0);
-                if (PyDict_Check(first) &&
-                    (!PyDict_CheckExact(first) ||
-                     !plain_items(lookup(first, st.questions.get()), {st.question.get(), st.text.get()})))
-                    return false;
-            }
+    return plain_value(answers, 0) && plain_value(lookup(data, st.questions.get()), 0) &&
+           plain_value(lookup(data, st.upload_payload.get()), 0);
+}
+
+// -- The fields of the record's dicts, read in one pass over each dict. -------------------------------------
+
+enum Field : int {
+    f_type, f_text, f_level, f_cells, f_summary, f_is_success, f_blocks, f_product_links, f_recommended, f_asin,
+    f_title, f_href, f_source, f_description, f_question, field_count
+};
+
+/// Reads the known fields of a dict by walking its entries; the key objects of decoded JSON repeat from dict
+/// to dict, so each is compared with the field names once and then recognised by identity.
+class Fields {
+public:
+    explicit Fields(const State& st)
+        : names_{st.type.get(),        st.text.get(),          st.level.get(),
+                 st.cells.get(),       st.summary_text_key.get(), st.is_success_key.get(),
+                 st.blocks_key.get(),  st.product_links_key.get(), st.recommended_asins_key.get(),
+                 st.asin.get(),        st.title.get(),         st.href.get(),
+                 st.source.get(),      st.description.get(),   st.question.get()} {}
+
+    /// The values of `dict` by field; None where a field is missing.
+    void read(PyObject* dict, PyObject** out) {
+        std::fill(out, out + field_count, Py_None);
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(dict, &pos, &key, &value)) {
+            const int id = id_of(key);
+            if (id >= 0) out[id] = value;
         }
     }
-    const std::initializer_list<PyObject*> link_keys = {st.asin.get(), st.title.get(), st.href.get(), st.source.get(),
-                                                        st.description.get()};
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
-        PyObject* answer = PyList_GET_ITEM(answers, i);
-        if (!PyDict_Check(answer)) continue;
-        if (!PyDict_CheckExact(answer)) return false;
-        if (!plain_fields(answer, {st.text.get(), st.summary_text_key.get()}) ||
-            !plain_items(lookup(answer, st.product_links_key.get()), link_keys) ||
-            !plain_items(lookup(answer, st.recommended_asins_key.get()), link_keys) ||
-            !plain_blocks(st, lookup(answer, st.blocks_key.get())))
-            return false;
+
+private:
+    int id_of(PyObject* key) {
+        Slot& slot = cache_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % cache_size];
+        if (slot.key == key) return slot.id;
+        int id = -1;
+        if (PyUnicode_CheckExact(key))
+            for (int i = 0; i < field_count && id < 0; ++i)
+                if (key == names_[i] || PyUnicode_Compare(key, names_[i]) == 0) id = i;
+        slot = {key, id};  // the key lives as long as the record, which outlives this reader
+        return id;
     }
-    return true;
-}
+
+    struct Slot {
+        PyObject* key = nullptr;
+        int id = -1;
+    };
+    static constexpr std::size_t cache_size = 61;
+    PyObject* names_[field_count];
+    Slot cache_[cache_size];
+};
 
 // -- Reading a plain record. ---------------------------------------------------------------------------
 
 class Reader {
 public:
-    Reader(const State& st, Arena& arena) : st_(st), arena_(arena) {}
+    Reader(const State& st, Arena& arena) : st_(st), arena_(arena), empty_(arena.hold(st.empty.get())), fields_(st) {}
+
+    /// The known fields of a dict, by `Field`.
+    void read(PyObject* dict, PyObject** out) { fields_.read(dict, out); }
 
     /// The text of a value: `str()` of a truthy value, else "", unstripped.
     Piece text(PyObject* v) {
         if (PyUnicode_CheckExact(v)) return whole(arena_.hold(v));
-        if (!pyhost::truthy(v)) return {};
+        if (!pyhost::truthy(v)) return whole(empty_);
         return whole(arena_.own(pyhost::str(v)));
     }
     Piece stripped(PyObject* v) { return strip(text(v)); }
-    Piece field(PyObject* dict, PyObject* key) { return stripped(lookup(dict, key)); }
 
     const State& st() const noexcept { return st_; }
 
@@ -131,6 +129,8 @@ private:
     static Piece whole(const Src* s) noexcept { return {s, 0, s->len}; }
     const State& st_;
     Arena& arena_;
+    const Src* empty_;
+    Fields fields_;
 };
 
 // The non-empty texts of a question list, in order.
@@ -142,9 +142,9 @@ void normalize_questions(Reader& r, PyObject* raw, std::vector<Piece>& out) {
         if (PyUnicode_Check(item)) {
             text = r.stripped(item);
         } else if (PyDict_Check(item)) {
-            PyObject* value = lookup(item, r.st().question.get());
-            if (!pyhost::truthy(value)) value = lookup(item, r.st().text.get());
-            text = r.stripped(value);
+            PyObject* f[field_count];
+            r.read(item, f);
+            text = r.stripped(pyhost::truthy(f[f_question]) ? f[f_question] : f[f_text]);
         }
         if (!text.empty()) out.push_back(text);
     }
@@ -173,20 +173,20 @@ class Links {
 public:
     Links(Reader& r, PyObject* raw, bool include_source) : include_source_(include_source) {
         if (!PyList_Check(raw)) return;
-        const State& st = r.st();
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
             PyObject* item = PyList_GET_ITEM(raw, i);
             if (PyUnicode_Check(item)) {
                 Piece text = r.stripped(item);
                 if (!text.empty()) links_.push_back({true, text, {}, {}, {}, {}, {}});
             } else if (PyDict_Check(item)) {
+                PyObject* f[field_count];
+                r.read(item, f);
                 Link link{false, {}, {}, {}, {}, {}, {}};
-                link.asin = r.field(item, st.asin.get());
-                PyObject* title = lookup(item, st.title.get());
-                link.title = r.stripped(pyhost::truthy(title) ? title : lookup(item, st.href.get()));
-                link.href = r.field(item, st.href.get());
-                link.source = r.field(item, st.source.get());
-                link.description = r.field(item, st.description.get());
+                link.asin = r.stripped(f[f_asin]);
+                link.title = r.stripped(pyhost::truthy(f[f_title]) ? f[f_title] : f[f_href]);
+                link.href = r.stripped(f[f_href]);
+                link.source = r.stripped(f[f_source]);
+                link.description = r.stripped(f[f_description]);
                 if (!label_empty(link) || !link.href.empty() || !link.description.empty()) links_.push_back(link);
             }
         }
@@ -198,26 +198,27 @@ public:
         for (const Link& link : links_) {
             if (link.is_str) {
                 Collapser& out = lines.next();
-                out.feed(st.list_marker.get());
+                out.feed_word("- ", 2);
                 out.feed(link.text);
                 continue;
             }
             if (!label_empty(link)) {
                 Collapser& out = lines.next();
-                out.feed(st.list_marker.get());
+                out.feed_word("- ", 2);
                 out.feed(link.asin);
-                if (!link.asin.empty() && !link.title.empty()) out.feed(st.label_sep.get());
+                if (!link.asin.empty() && !link.title.empty()) out.feed_word(" - ", 3);
                 out.feed(link.title);
                 if (shows_source(link)) {
-                    out.feed(link.asin.empty() && link.title.empty() ? st.open_paren.get() : st.paren_open.get());
+                    if (link.asin.empty() && link.title.empty()) out.feed_word("(", 1);
+                    else out.feed_word(" (", 2);
                     out.feed(link.source);
-                    out.feed(st.paren_close.get());
+                    out.feed_word(")", 1);
                 }
             }
             for (const Piece& part : {link.href, link.description}) {
                 if (part.empty()) continue;
                 Collapser& out = lines.next();
-                out.feed(st.indent.get());
+                out.feed_word("  ", 2);
                 out.feed(part);
             }
         }
@@ -231,21 +232,34 @@ private:
     std::vector<Link> links_;
 };
 
+enum class Type { other, heading, paragraph, list_item, table_row };
+
+// The structured block type named by `type`, compared as the host compares a str with each name.
+Type type_of(PyObject* type) noexcept {
+    if (!PyUnicode_CheckExact(type) || !PyUnicode_IS_ASCII(type)) return Type::other;
+    const char* s = static_cast<const char*>(PyUnicode_DATA(type));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(type);
+    auto is = [&](const char* name, Py_ssize_t len) { return n == len && std::memcmp(s, name, static_cast<std::size_t>(len)) == 0; };
+    if (is("heading", 7)) return Type::heading;
+    if (is("paragraph", 9)) return Type::paragraph;
+    if (is("list_item", 9)) return Type::list_item;
+    if (is("table_row", 9)) return Type::table_row;
+    return Type::other;
+}
+
 // The display blocks of the answer's structured blocks.
 void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
-    const State& st = r.st();
     std::vector<Piece> cells;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(blocks); ++i) {
         PyObject* block = PyList_GET_ITEM(blocks, i);
         if (!PyDict_Check(block)) continue;
-        PyObject* type = lookup(block, st.type.get());
-        const bool is_str = PyUnicode_CheckExact(type);
-        auto is = [&](const Ref& name) { return is_str && PyUnicode_Compare(type, name.get()) == 0; };
-        const Piece text = r.field(block, st.text.get());
-        const bool row = is(st.table_row);
-        if (text.empty() && !row) continue;
-        if (is(st.heading)) {
-            PyObject* level = lookup(block, st.level.get());
+        PyObject* f[field_count];
+        r.read(block, f);
+        const Type type = type_of(f[f_type]);
+        const Piece text = r.stripped(f[f_text]);
+        if (text.empty() && type != Type::table_row) continue;
+        if (type == Type::heading) {
+            PyObject* level = f[f_level];
             long long v = 2;
             if (PyLong_Check(level)) {
                 int overflow = 0;
@@ -253,18 +267,18 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
                 if (overflow) v = overflow > 0 ? 6 : 1;
             }
             out.heading(text, static_cast<int>(std::clamp(v, 1LL, 6LL)));
-        } else if (is(st.paragraph)) {
+        } else if (type == Type::paragraph) {
             out.text(&text, 1);
-        } else if (is(st.list_item)) {
+        } else if (type == Type::list_item) {
             out.list_item(text);
-        } else if (row) {
+        } else if (type == Type::table_row) {
             out.flush_list();
             cells.clear();
-            PyObject* given = lookup(block, st.cells.get());
+            PyObject* given = f[f_cells];
             if (PyList_Check(given) && PyList_GET_SIZE(given) > 0) {
                 for (Py_ssize_t k = 0; k < PyList_GET_SIZE(given); ++k) cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
                 out.table_row(cells.data(), cells.size());
-            } else if (match_pipe_row(r.text(lookup(block, st.text.get())), cells)) {
+            } else if (match_pipe_row(r.text(f[f_text]), cells)) {
                 out.table_row(cells.data(), cells.size());
             } else if (!text.empty()) {
                 out.text(&text, 1);
@@ -275,11 +289,10 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
 }
 
 // The body of an answer: its structured blocks when they give anything, else its parsed text.
-void assemble_body(Reader& r, PyObject* answer, Assembly& out) {
-    const State& st = r.st();
-    const Piece text = r.field(answer, st.text.get());
-    if (lookup(answer, st.is_success_key.get()) == Py_False && text.empty()) return;
-    PyObject* blocks = lookup(answer, st.blocks_key.get());
+void assemble_body(Reader& r, PyObject* const* f, Assembly& out) {
+    const Piece text = r.stripped(f[f_text]);
+    if (f[f_is_success] == Py_False && text.empty()) return;
+    PyObject* blocks = f[f_blocks];
     if (PyList_Check(blocks) && PyList_GET_SIZE(blocks) > 0) {
         assemble_structured(r, blocks, out);
         if (!out.empty()) return;
@@ -300,16 +313,14 @@ void write_number(Collapser& out, long long n) {
 
 void write_section(Reader& r, Lines& lines, long long number, PyObject* answer, const std::vector<Piece>& questions) {
     const State& st = r.st();
-    Ref empty_answer;
-    if (!PyDict_Check(answer)) {
-        empty_answer = pyhost::new_dict();
-        answer = empty_answer.get();
-    }
-    const Links products(r, lookup(answer, st.product_links_key.get()), false);
-    const Piece summary = r.field(answer, st.summary_text_key.get());
+    PyObject* f[field_count];
+    if (PyDict_Check(answer)) r.read(answer, f);
+    else std::fill(f, f + field_count, Py_None);  // read as an empty record
+    const Links products(r, f[f_product_links], false);
+    const Piece summary = r.stripped(f[f_summary]);
     Assembly body;
-    assemble_body(r, answer, body);
-    const Links recommended(r, lookup(answer, st.recommended_asins_key.get()), true);
+    assemble_body(r, f, body);
+    const Links recommended(r, f[f_recommended], true);
 
     lines.next_section();
     Collapser& heading = lines.next();
@@ -336,7 +347,7 @@ void write_section(Reader& r, Lines& lines, long long number, PyObject* answer, 
     if (has_body || summary.empty()) {
         sub_heading(st.answer_heading);
         if (has_body) {
-            body.render(lines, st);
+            body.render(lines);
         } else {
             Collapser& out = lines.next();
             out.feed(st.fallback_open.get());
@@ -360,8 +371,9 @@ Ref report(const Call& c, PyObject* data) {
     const State& st = c.state<State>();
     Ref answers = Ref::borrow(lookup(data, st.answers.get()));
     if (!PyList_Check(answers.get())) return st.empty;
-    if (!PyList_CheckExact(answers.get()) || !plain_record(st, data, answers.get())) return {};
+    if (!PyList_CheckExact(answers.get())) return {};
     if (PyList_GET_SIZE(answers.get()) == 0) return st.empty;
+    if (!plain_record(st, data, answers.get())) return {};
     Ref keep_data = Ref::borrow(data);
     Arena arena;
     Reader reader(st, arena);

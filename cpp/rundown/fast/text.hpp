@@ -3,6 +3,7 @@
 #pragma once
 
 #include "pyhost/ops.hpp"
+#include "rundown/fast/scan.hpp"
 
 #include <deque>
 #include <vector>
@@ -30,13 +31,51 @@ struct Piece {
     Py_UCS4 operator[](Py_ssize_t i) const noexcept { return (*src)[i]; }
 };
 
-/// `str.isspace()` of one character, which is also what `\s` matches in a str pattern.
-inline bool is_space(Py_UCS4 c) noexcept { return Py_UNICODE_ISSPACE(c); }
+/// Character classes of the first 256 code points: bit 0 whitespace, bit 1 line boundary.
+inline constexpr unsigned char latin1_class[256] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 3, 3, 3, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 3, 3, 1,
+    1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+
+/// `str.isspace()` of one character, which is also what `\s` matches in a str pattern (the characters of
+/// Unicode's White_Space property but for U+180E, and the four information separators U+001C to U+001F).
+inline bool is_space(Py_UCS4 c) noexcept {
+    if (c < 256) return latin1_class[c] & 1;
+    if (c < 0x1680 || c > 0x3000) return false;
+    return c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
 
 /// A line boundary of `str.splitlines()`.
 inline bool is_linebreak(Py_UCS4 c) noexcept {
-    if (c < 128) return (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E);
-    return c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (c < 256) return latin1_class[c] & 2;
+    return c == 0x2028 || c == 0x2029;
+}
+
+/// Calls `f` with the string's buffer as a typed pointer.
+template <class F>
+decltype(auto) with_chars(const Src& s, F&& f) {
+    switch (s.kind) {
+        case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(s.data));
+        case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(s.data));
+        default: return f(static_cast<const Py_UCS4*>(s.data));
+    }
+}
+
+/// The first "\r" or "\n" in [b, e), or e.
+inline Py_ssize_t find_line_end(const Src& s, Py_ssize_t b, Py_ssize_t e) noexcept {
+    return with_chars(s, [&](const auto* p) { return find_cr_lf(p, b, e); });
+}
+
+/// The first `c` (ASCII) in [b, e), or e.
+inline Py_ssize_t find_char(const Src& s, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {
+    return with_chars(s, [&](const auto* p) { return find_ascii(p, b, e, c); });
 }
 
 /// What `\d` matches in a str pattern: a decimal digit of any script.

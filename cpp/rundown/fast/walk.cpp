@@ -14,8 +14,7 @@ struct Line {
 
 // Lines end at "\r\n", "\r" or "\n"; a text that ends with a line break ends with an empty line.
 Line line_at(const Piece& text, Py_ssize_t pos) noexcept {
-    Py_ssize_t j = pos;
-    while (j < text.e && text[j] != '\n' && text[j] != '\r') ++j;
+    const Py_ssize_t j = find_line_end(*text.src, pos, text.e);
     Py_ssize_t next = text.e + 1;
     if (j < text.e) next = (text[j] == '\r' && j + 1 < text.e && text[j + 1] == '\n') ? j + 2 : j + 1;
     return {pos, j, next};

@@ -1,0 +1,110 @@
+// Searches over a string buffer that look at 16 bytes at a time (SSE2, with a plain loop elsewhere and for
+// the 4-byte width): the next line end of a text walk, the next "|", the next str.splitlines() boundary.
+#pragma once
+
+#include <Python.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace rundown::fast {
+
+namespace detail {
+
+#if defined(__SSE2__)
+template <class T>
+inline __m128i splat(unsigned v) noexcept {
+    if constexpr (sizeof(T) == 1) return _mm_set1_epi8(static_cast<char>(v));
+    else return _mm_set1_epi16(static_cast<short>(v));
+}
+template <class T>
+inline __m128i eq(__m128i a, __m128i b) noexcept {
+    if constexpr (sizeof(T) == 1) return _mm_cmpeq_epi8(a, b);
+    else return _mm_cmpeq_epi16(a, b);
+}
+// Lanes at most `v`, unsigned.
+template <class T>
+inline __m128i at_most(__m128i a, unsigned v) noexcept {
+    if constexpr (sizeof(T) == 1) return _mm_cmpeq_epi8(_mm_subs_epu8(a, splat<T>(v)), _mm_setzero_si128());
+    else return _mm_cmpeq_epi16(_mm_subs_epu16(a, splat<T>(v)), _mm_setzero_si128());
+}
+#endif
+
+// The first i in [b, e) with exact(p[i]); `maybe` is a vector test true at least wherever exact is.
+template <class T, class Maybe, class Exact>
+inline Py_ssize_t find(const T* p, Py_ssize_t b, Py_ssize_t e, Maybe maybe, Exact exact) noexcept {
+#if defined(__SSE2__)
+    if constexpr (sizeof(T) <= 2) {
+        constexpr Py_ssize_t lanes = 16 / sizeof(T);
+        while (b + lanes <= e) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+            if (_mm_movemask_epi8(maybe(v)) != 0) {
+                for (Py_ssize_t i = b; i < b + lanes; ++i)
+                    if (exact(p[i])) return i;
+            }
+            b += lanes;
+        }
+    }
+#else
+    (void)maybe;
+#endif
+    while (b < e && !exact(p[b])) ++b;
+    return b;
+}
+
+}  // namespace detail
+
+/// The first "\r" or "\n" in [b, e), or e.
+template <class T>
+Py_ssize_t find_cr_lf(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    return detail::find(
+        p, b, e,
+        [](auto v) {
+#if defined(__SSE2__)
+            return _mm_or_si128(detail::eq<T>(v, detail::splat<T>('\n')), detail::eq<T>(v, detail::splat<T>('\r')));
+#else
+            return v;
+#endif
+        },
+        [](Py_UCS4 c) { return c == '\n' || c == '\r'; });
+}
+
+/// The first `c` (ASCII) in [b, e), or e.
+template <class T>
+Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {
+    return detail::find(
+        p, b, e,
+        [c](auto v) {
+#if defined(__SSE2__)
+            return detail::eq<T>(v, detail::splat<T>(c));
+#else
+            (void)c;
+            return v;
+#endif
+        },
+        [c](Py_UCS4 x) { return x == c; });
+}
+
+/// The first str.splitlines() boundary in [b, e), or e.
+template <class T>
+Py_ssize_t find_boundary(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    auto exact = [](Py_UCS4 c) {
+        return (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    };
+    return detail::find(
+        p, b, e,
+        [](auto v) {
+#if defined(__SSE2__)
+            __m128i m = _mm_or_si128(detail::at_most<T>(v, 0x1E), detail::eq<T>(v, detail::splat<T>(0x85)));
+            if constexpr (sizeof(T) == 2)
+                m = _mm_or_si128(m, detail::eq<T>(_mm_or_si128(v, detail::splat<T>(1)), detail::splat<T>(0x2029)));
+            return m;
+#else
+            return v;
+#endif
+        },
+        exact);
+}
+
+}  // namespace rundown::fast

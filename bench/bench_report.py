@@ -2,10 +2,13 @@
 
 Run: python bench/bench_report.py [--quick]
 
-Prints, per case, the median time per report of both paths, their ratio, the report's output rate (MB/s of
-UTF-8), and for each scale series the growth exponent (log-log slope of time against size). A last table
+Prints, per case, the median time per report of the native path, of the generic path (forced by a subclass
+that replaces one step) and of the same rules written as plain Python (reference_writer.py), the ratios of
+both to the native path, the report's output rate (MB/s of UTF-8), and for each scale series the growth
+exponent (log-log slope of time against size). All three must give the same report. A last table
 gives the peak memory of the native report beyond the input record and the returned string, measured in a
-fresh process with tracemalloc (the interpreter's allocations) and the peak resident size (all of them).
+fresh process with tracemalloc (the interpreter's allocations) and the peak resident size (all of them,
+reset before the call through /proc/self/clear_refs).
 """
 
 from __future__ import annotations
@@ -22,6 +25,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import corpus  # noqa: E402
+from reference_writer import ReferenceWriter  # noqa: E402
 
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter  # noqa: E402
 
@@ -51,34 +55,44 @@ def slope(sizes, times) -> float:
 
 
 def measure(name, record, budget, generic=True, max_runs=200):
-    fast, slow = RundownWriter(), Generic()
+    fast, slow, python = RundownWriter(), Generic(), ReferenceWriter()
     report = fast.format_data(record)
     if generic:
-        assert slow.format_data(record) == report, f"{name}: the two paths disagree"
+        assert slow.format_data(record) == report, f"{name}: the native and generic paths disagree"
+        assert python.format_data(record) == report, f"{name}: the native path and the Python code disagree"
     out_mb = len(report.encode("utf-8", "surrogatepass")) / 1e6
+    nan = float("nan")
     t_fast = median_time(lambda: fast.format_data(record), budget, max_runs)
-    t_slow = median_time(lambda: slow.format_data(record), budget, max_runs) if generic else float("nan")
-    ratio = t_slow / t_fast if generic else float("nan")
-    print(f"{name:<28} {t_fast * 1e3:>10.3f} {t_slow * 1e3:>12.3f} {ratio:>8.1f}x {out_mb / t_fast:>9.1f} {out_mb:>9.3f}")
+    t_slow = median_time(lambda: slow.format_data(record), budget, max_runs) if generic else nan
+    t_python = median_time(lambda: python.format_data(record), budget, max_runs) if generic else nan
+    print(f"{name:<28} {t_fast * 1e3:>10.3f} {t_slow * 1e3:>11.3f} {t_slow / t_fast:>8.1f}x "
+          f"{t_python * 1e3:>10.3f} {t_python / t_fast:>8.1f}x {out_mb / t_fast:>8.1f} {out_mb:>8.3f}")
     return t_fast, out_mb
 
 
 MEMORY_PROBE = r"""
-import json, resource, sys, tracemalloc
+import gc, json, sys, tracemalloc
 sys.path.insert(0, sys.argv[1])
 import corpus
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+def peak_rss():
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmHWM"))
+
 record = corpus.single_answer_record(int(sys.argv[2]))
 writer = RundownWriter()
 writer.format_data({"answers": [{"text": "warm up"}]})
-rss_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+gc.collect()
+with open("/proc/self/clear_refs", "w") as refs:  # peak resident size starts again from the current one
+    refs.write("5")
+before = peak_rss()
 tracemalloc.start()
 report = writer.format_data(record)
-current, peak = tracemalloc.get_traced_memory()
+traced = tracemalloc.get_traced_memory()[1]
 tracemalloc.stop()
-rss_after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 size = sys.getsizeof(report)
-print(json.dumps({"report": size, "traced": peak - size, "rss": max(0, rss_after - rss_before - size)}))
+print(json.dumps({"report": size, "traced": max(0, traced - size), "rss": max(0, peak_rss() - before - size)}))
 """
 
 
@@ -94,7 +108,8 @@ def main() -> None:
     args = parser.parse_args()
     budget = 0.3 if args.quick else 1.5
 
-    header = f"{'case':<28} {'native ms':>10} {'generic ms':>12} {'ratio':>9} {'MB/s':>9} {'out MB':>9}"
+    header = (f"{'case':<28} {'native ms':>10} {'generic ms':>11} {'ratio':>9} {'python ms':>10} {'ratio':>9}"
+              f" {'MB/s':>8} {'out MB':>8}")
     print(header)
     print("-" * len(header))
     measure("realistic: 50 answers x 2KB", corpus.realistic_record(), budget)

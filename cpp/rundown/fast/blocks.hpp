@@ -42,6 +42,10 @@ public:
     void clear();
 
     bool empty() const noexcept { return blocks_.empty(); }
+
+    /// Working space of the walk and the row readers, kept with the assembly so that one report allocates
+    /// it once rather than per answer.
+    std::vector<Piece> scratch_lines, scratch_cells;
     /// Whether rendering gives at least one line.
     bool renders() const noexcept;
     /// The body lines, blocks separated by an empty line.

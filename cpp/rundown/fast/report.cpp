@@ -19,7 +19,6 @@ using pyhost::Ref;
 
 namespace {
 
-constexpr int max_depth = 32;
 
 PyObject* lookup(PyObject* dict, PyObject* key) {
     PyObject* v = PyDict_GetItemWithError(dict, key);
@@ -27,33 +26,21 @@ PyObject* lookup(PyObject* dict, PyObject* key) {
     return v ? v : Py_None;
 }
 
-// -- Plainness: values whose truth, str() and comparison with a str run no Python code. -------------------
+// -- Plain records. -------------------------------------------------------------------------------------------
 
-bool plain_value(PyObject* v, int depth) {
-    if (PyUnicode_CheckExact(v) || v == Py_None || PyBool_Check(v) || PyLong_CheckExact(v) || PyFloat_CheckExact(v))
-        return true;
-    if (depth >= max_depth) return false;
-    if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
-        PyObject* const* items = PySequence_Fast_ITEMS(v);
-        for (Py_ssize_t i = 0, n = PySequence_Fast_GET_SIZE(v); i < n; ++i)
-            if (!plain_value(items[i], depth + 1)) return false;
-        return true;
-    }
-    if (PyDict_CheckExact(v)) {
-        Py_ssize_t pos = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(v, &pos, &key, &value))
-            if (!plain_value(key, depth + 1) || !plain_value(value, depth + 1)) return false;
-        return true;
-    }
-    return false;
+/// Thrown where the record holds a value whose reading could run Python code: a subclassed dict, list or str,
+/// a container where text is read, an object of another type. It is thrown before any such code runs (the
+/// values read up to then are plain, so nothing the caller can see has happened) and the generic path takes over.
+struct NotPlain {};
+
+PyObject* exact_dict(PyObject* v) {
+    if (PyDict_Check(v) && !PyDict_CheckExact(v)) throw NotPlain{};
+    return PyDict_Check(v) ? v : nullptr;
 }
 
-// Everything the report reads, checked whole (other keys of the same dicts included): decoded JSON always
-// passes, and anything else takes the generic path.
-bool plain_record(const State& st, PyObject* data, PyObject* answers) {
-    return plain_value(answers, 0) && plain_value(lookup(data, st.questions.get()), 0) &&
-           plain_value(lookup(data, st.upload_payload.get()), 0);
+PyObject* exact_list(PyObject* v) {
+    if (PyList_Check(v) && !PyList_CheckExact(v)) throw NotPlain{};
+    return PyList_Check(v) ? v : nullptr;
 }
 
 // -- The fields of the record's dicts, read in one pass over each dict. -------------------------------------
@@ -115,11 +102,23 @@ public:
     /// The known fields of a dict, by `Field`.
     void read(PyObject* dict, PyObject** out) { fields_.read(dict, out); }
 
-    /// The text of a value: `str()` of a truthy value, else "", unstripped.
+    /// The text of a value: `str()` of a truthy value, else "", unstripped. Only values whose truth and text
+    /// the interpreter finds without running Python code, or allocating anything the collector tracks.
     Piece text(PyObject* v) {
         if (PyUnicode_CheckExact(v)) return whole(arena_.hold(v));
-        if (!pyhost::truthy(v)) return whole(empty_);
-        return whole(arena_.own(pyhost::str(v)));
+        if (v == Py_None || v == Py_False) return whole(empty_);
+        if (PyLong_CheckExact(v) || PyFloat_CheckExact(v) || v == Py_True) {
+            if (!pyhost::truthy(v)) return whole(empty_);
+            return whole(arena_.own(pyhost::str(v)));
+        }
+        if ((PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v)) && !pyhost::truthy(v))
+            return whole(empty_);
+        throw NotPlain{};
+    }
+    /// An item that is read as text when it is a str: only an exact str.
+    bool is_str(PyObject* v) const {
+        if (PyUnicode_Check(v) && !PyUnicode_CheckExact(v)) throw NotPlain{};
+        return PyUnicode_Check(v);
     }
     Piece stripped(PyObject* v) { return strip(text(v)); }
 
@@ -135,13 +134,13 @@ private:
 
 // The non-empty texts of a question list, in order.
 void normalize_questions(Reader& r, PyObject* raw, std::vector<Piece>& out) {
-    if (!PyList_Check(raw)) return;
+    if (!exact_list(raw)) return;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
         PyObject* item = PyList_GET_ITEM(raw, i);
         Piece text;
-        if (PyUnicode_Check(item)) {
+        if (r.is_str(item)) {
             text = r.stripped(item);
-        } else if (PyDict_Check(item)) {
+        } else if (exact_dict(item)) {
             PyObject* f[field_count];
             r.read(item, f);
             text = r.stripped(pyhost::truthy(f[f_question]) ? f[f_question] : f[f_text]);
@@ -154,12 +153,12 @@ void extract_questions(Reader& r, PyObject* data, std::vector<Piece>& out) {
     const State& st = r.st();
     normalize_questions(r, lookup(data, st.questions.get()), out);
     if (!out.empty()) return;
-    PyObject* payload = lookup(data, st.upload_payload.get());
-    if (!PyDict_Check(payload)) return;
-    PyObject* records = lookup(payload, st.records.get());
-    if (!PyList_Check(records) || PyList_GET_SIZE(records) == 0) return;
-    PyObject* first = PyList_GET_ITEM(records, 0);
-    if (PyDict_Check(first)) normalize_questions(r, lookup(first, st.questions.get()), out);
+    PyObject* payload = exact_dict(lookup(data, st.upload_payload.get()));
+    if (!payload) return;
+    PyObject* records = exact_list(lookup(payload, st.records.get()));
+    if (!records || PyList_GET_SIZE(records) == 0) return;
+    PyObject* first = exact_dict(PyList_GET_ITEM(records, 0));
+    if (first) normalize_questions(r, lookup(first, st.questions.get()), out);
 }
 
 /// The lines of one link list.
@@ -172,13 +171,13 @@ struct Link {
 class Links {
 public:
     Links(Reader& r, PyObject* raw, bool include_source) : include_source_(include_source) {
-        if (!PyList_Check(raw)) return;
+        if (!exact_list(raw)) return;
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
             PyObject* item = PyList_GET_ITEM(raw, i);
-            if (PyUnicode_Check(item)) {
+            if (r.is_str(item)) {
                 Piece text = r.stripped(item);
                 if (!text.empty()) links_.push_back({true, text, {}, {}, {}, {}, {}});
-            } else if (PyDict_Check(item)) {
+            } else if (exact_dict(item)) {
                 PyObject* f[field_count];
                 r.read(item, f);
                 Link link{false, {}, {}, {}, {}, {}, {}};
@@ -249,10 +248,10 @@ Type type_of(PyObject* type) noexcept {
 
 // The display blocks of the answer's structured blocks.
 void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
-    std::vector<Piece> cells;
+    std::vector<Piece>& cells = out.scratch_cells;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(blocks); ++i) {
-        PyObject* block = PyList_GET_ITEM(blocks, i);
-        if (!PyDict_Check(block)) continue;
+        PyObject* block = exact_dict(PyList_GET_ITEM(blocks, i));
+        if (!block) continue;
         PyObject* f[field_count];
         r.read(block, f);
         const Type type = type_of(f[f_type]);
@@ -274,8 +273,8 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
         } else if (type == Type::table_row) {
             out.flush_list();
             cells.clear();
-            PyObject* given = f[f_cells];
-            if (PyList_Check(given) && PyList_GET_SIZE(given) > 0) {
+            PyObject* given = exact_list(f[f_cells]);
+            if (given && PyList_GET_SIZE(given) > 0) {
                 for (Py_ssize_t k = 0; k < PyList_GET_SIZE(given); ++k) cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
                 out.table_row(cells.data(), cells.size());
             } else if (match_pipe_row(r.text(f[f_text]), cells)) {
@@ -292,8 +291,8 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
 void assemble_body(Reader& r, PyObject* const* f, Assembly& out) {
     const Piece text = r.stripped(f[f_text]);
     if (f[f_is_success] == Py_False && text.empty()) return;
-    PyObject* blocks = f[f_blocks];
-    if (PyList_Check(blocks) && PyList_GET_SIZE(blocks) > 0) {
+    PyObject* blocks = exact_list(f[f_blocks]);
+    if (blocks && PyList_GET_SIZE(blocks) > 0) {
         assemble_structured(r, blocks, out);
         if (!out.empty()) return;
         out.clear();
@@ -311,14 +310,15 @@ void write_number(Collapser& out, long long n) {
     out.feed_word(digits, static_cast<std::size_t>(end - digits));
 }
 
-void write_section(Reader& r, Lines& lines, long long number, PyObject* answer, const std::vector<Piece>& questions) {
+void write_section(Reader& r, Lines& lines, Assembly& body, long long number, PyObject* answer,
+                   const std::vector<Piece>& questions) {
     const State& st = r.st();
     PyObject* f[field_count];
-    if (PyDict_Check(answer)) r.read(answer, f);
+    if (exact_dict(answer)) r.read(answer, f);
     else std::fill(f, f + field_count, Py_None);  // read as an empty record
     const Links products(r, f[f_product_links], false);
     const Piece summary = r.stripped(f[f_summary]);
-    Assembly body;
+    body.clear();
     assemble_body(r, f, body);
     const Links recommended(r, f[f_recommended], true);
 
@@ -373,19 +373,22 @@ Ref report(const Call& c, PyObject* data) {
     if (!PyList_Check(answers.get())) return st.empty;
     if (!PyList_CheckExact(answers.get())) return {};
     if (PyList_GET_SIZE(answers.get()) == 0) return st.empty;
-    if (!plain_record(st, data, answers.get())) return {};
-    Ref keep_data = Ref::borrow(data);
-    Arena arena;
-    Reader reader(st, arena);
-    std::vector<Piece> questions;
-    extract_questions(reader, data, questions);
-    Collapser out;
-    Lines lines(out);
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i) {
-        Ref answer = Ref::borrow(PyList_GET_ITEM(answers.get(), i));
-        write_section(reader, lines, static_cast<long long>(i) + 1, answer.get(), questions);
+    // No Python code runs from here on, so the record cannot change and borrowed references stay valid.
+    try {
+        Arena arena;
+        Reader reader(st, arena);
+        std::vector<Piece> questions;
+        extract_questions(reader, data, questions);
+        Collapser out;
+        Lines lines(out);
+        Assembly body;
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i)
+            write_section(reader, lines, body, static_cast<long long>(i) + 1, PyList_GET_ITEM(answers.get(), i),
+                          questions);
+        return out.finish();
+    } catch (const NotPlain&) {
+        return {};
     }
-    return out.finish();
 }
 
 }  // namespace rundown::fast

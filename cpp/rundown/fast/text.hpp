@@ -100,14 +100,11 @@ inline bool equals_ascii(Piece p, const char* lit) noexcept {
     }
 }
 
-/// The strings that one report reads, kept alive (and read in place) for as long as the report is built.
+/// The strings that one report reads, read in place for as long as the report is built.
 class Arena {
 public:
-    /// A source for a str the caller keeps alive; it is referenced once more here.
-    const Src* hold(PyObject* s) {
-        refs_.push_back(pyhost::Ref::borrow(s));
-        return &srcs_.emplace_back(s);
-    }
+    /// A source for a str that the caller keeps alive.
+    const Src* hold(PyObject* s) { return &srcs_.emplace_back(s); }
     /// A source for a new str (the result of `str()`), owned here.
     const Src* own(pyhost::Ref s) {
         PyObject* p = s.get();

@@ -24,7 +24,10 @@ enum class Kind { none, text, heading, table, list_item };
 
 class Walk {
 public:
-    Walk(Assembly& out, Piece text) : out_(out), text_(text) {}
+    Walk(Assembly& out, Piece text)
+        : out_(out), text_(text), paragraph_(out.scratch_lines), cells_(out.scratch_cells) {
+        paragraph_.clear();
+    }
 
     void run() {
         Py_ssize_t pos = text_.b;
@@ -145,10 +148,10 @@ private:
     const Piece text_;
     bool in_fence_ = false;
     Kind last_ = Kind::none;
-    std::vector<Piece> paragraph_;
+    std::vector<Piece>& paragraph_;
     bool extendable_ = false;
     Py_ssize_t next_line_ = -1;
-    std::vector<Piece> cells_;
+    std::vector<Piece>& cells_;
 };
 
 }  // namespace

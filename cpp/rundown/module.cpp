@@ -1,6 +1,7 @@
 // The rundown_writer extension module: its namespace (re, Any, RundownWriter) and the method table
 // that binds each method's Python surface to its body.
 #include "pyhost/plain_class.hpp"
+#include "rundown/fast/lines.hpp"
 #include "rundown/fast/report.hpp"
 #include "rundown/generic/generic.hpp"
 #include "rundown/state.hpp"
@@ -20,6 +21,21 @@ pyhost::Ref format_data(const pyhost::Call& c) {
     if (fast::allowed(c))
         if (pyhost::Ref report = fast::report(c, c.arg(0))) return report;
     return generic::format_data(c);
+}
+
+// The line parsers that match patterns run natively while the module's `re` is its own.
+pyhost::Ref parse_markdown_heading(const pyhost::Call& c) {
+    return fast::re_untouched(c) ? fast::parse_markdown_heading(c) : generic::parse_markdown_heading(c);
+}
+
+pyhost::Ref parse_markdown_list_item(const pyhost::Call& c) {
+    return fast::re_untouched(c) ? fast::parse_markdown_list_item(c) : generic::parse_markdown_list_item(c);
+}
+
+pyhost::Ref is_markdown_delimiter_row(const pyhost::Call& c) {
+    if (fast::re_untouched(c))
+        if (pyhost::Ref result = fast::is_markdown_delimiter_row(c)) return result;
+    return generic::is_markdown_delimiter_row(c);
 }
 
 constexpr Param data_param[] = {{"data", "dict", Accept::dict}};
@@ -67,14 +83,12 @@ constexpr MethodSpec methods[] = {
     {"_build_text_fallback_blocks", "解析 Markdown-like 文本为中间块。", text_param, "list[dict]",
      generic::build_text_fallback_blocks},
     {"_normalize_text_lines", "统一换行符。", text_param, "list[str]", generic::normalize_text_lines},
-    {"_parse_markdown_heading", "解析 Markdown 标题。", line_param, "dict | None", generic::parse_markdown_heading},
-    {"_parse_markdown_list_item", "解析 Markdown 列表项。", line_param, "dict | None",
-     generic::parse_markdown_list_item},
+    {"_parse_markdown_heading", "解析 Markdown 标题。", line_param, "dict | None", parse_markdown_heading},
+    {"_parse_markdown_list_item", "解析 Markdown 列表项。", line_param, "dict | None", parse_markdown_list_item},
     {"_parse_markdown_table", "解析带 delimiter 的 Markdown 表格。", table_params, "tuple[dict, int] | None",
      generic::parse_markdown_table},
-    {"_parse_pipe_row", "解析管道分隔行。", line_param, "list[str] | None", generic::parse_pipe_row},
-    {"_is_markdown_delimiter_row", "判断是否为 Markdown 表头分隔符。", cells_param, "bool",
-     generic::is_markdown_delimiter_row},
+    {"_parse_pipe_row", "解析管道分隔行。", line_param, "list[str] | None", fast::parse_pipe_row},
+    {"_is_markdown_delimiter_row", "判断是否为 Markdown 表头分隔符。", cells_param, "bool", is_markdown_delimiter_row},
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }

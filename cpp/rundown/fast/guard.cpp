@@ -1,5 +1,6 @@
 // The guard of the native report: the instance's steps must all be the module's own methods and `re` the
 // module's own, at the moment of the call.
+#include "rundown/fast/lines.hpp"
 #include "rundown/fast/report.hpp"
 
 namespace rundown::fast {
@@ -37,12 +38,8 @@ bool instance_replaces_no_step(const State& st, PyObject* self) {
 
 }  // namespace
 
-bool allowed(const pyhost::Call& c) {
-    State& st = c.state<State>();
-    PyTypeObject* type = Py_TYPE(c.self);
-    // A class of its own attribute lookup may resolve any step anywhere.
-    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
-    if (!class_replaces_no_step(st, type) || !instance_replaces_no_step(st, c.self)) return false;
+bool re_untouched(const pyhost::Call& c) {
+    const State& st = c.state<State>();
     PyObject* re = PyDict_GetItemWithError(PyModule_GetDict(c.module()), st.re.get());
     if (re != st.re_module.get()) {
         if (PyErr_Occurred()) throw pyhost::Error{};
@@ -51,6 +48,14 @@ bool allowed(const pyhost::Call& c) {
     PyObject* match = PyDict_GetItemWithError(PyModule_GetDict(re), st.match.get());
     if (!match && PyErr_Occurred()) throw pyhost::Error{};
     return match == st.re_match.get();
+}
+
+bool allowed(const pyhost::Call& c) {
+    State& st = c.state<State>();
+    PyTypeObject* type = Py_TYPE(c.self);
+    // A class of its own attribute lookup may resolve any step anywhere.
+    if (type->tp_getattro != PyObject_GenericGetAttr) return false;
+    return class_replaces_no_step(st, type) && instance_replaces_no_step(st, c.self) && re_untouched(c);
 }
 
 }  // namespace rundown::fast

@@ -35,7 +35,6 @@ inline Ref dict2(Obj k1, Obj v1, Obj k2, Obj v2) {
 Ref parse_markdown_heading(const Call& c);
 Ref parse_markdown_list_item(const Call& c);
 Ref parse_markdown_table(const Call& c);
-Ref parse_pipe_row(const Call& c);
 Ref is_markdown_delimiter_row(const Call& c);
 
 // Text fallback walk.

@@ -1,4 +1,5 @@
-// Markdown line parsers on Python strings: headings, list items, pipe rows, delimiter rows, pipe tables.
+// Markdown line parsers on Python strings, with `re.match` of the module's `re`: headings, list items,
+// delimiter rows and pipe tables (pipe rows need no pattern and are always parsed natively).
 #include "rundown/generic/generic.hpp"
 
 namespace rundown::generic {
@@ -49,29 +50,6 @@ Ref parse_markdown_list_item(const Call& c) {
     if (!truthy(ordered)) return none();
     Ref text = call_method(call_method(ordered, st.group, st.one), st.strip);
     return truthy(text) ? list_item_block(st, text) : none();
-}
-
-Ref parse_pipe_row(const Call& c) {
-    const State& st = c.state<State>();
-    PyObject* line = c.arg(0);
-    if (!contains(line, st.pipe)) return none();
-    Ref pieces = check(PyUnicode_Split(line, st.pipe.get(), -1));
-    const Py_ssize_t n = PyList_GET_SIZE(pieces.get());
-    Ref cells = new_list(n);
-    for (Py_ssize_t i = 0; i < n; ++i)
-        PyList_SET_ITEM(cells.get(), i, call_method(PyList_GET_ITEM(pieces.get(), i), st.strip).release());
-    Py_ssize_t first = 0, last = n;  // the cells kept are [first, last)
-    if (last > first && PyUnicode_GET_LENGTH(PyList_GET_ITEM(cells.get(), first)) == 0) ++first;
-    if (last > first && PyUnicode_GET_LENGTH(PyList_GET_ITEM(cells.get(), last - 1)) == 0) --last;
-    if (last - first < 2) return none();
-    bool any_content = false;
-    for (Py_ssize_t i = first; i < last && !any_content; ++i) {
-        PyObject* cell = PyList_GET_ITEM(cells.get(), i);
-        any_content = PyUnicode_GET_LENGTH(cell) != 0 && !equals(cell, st.dash);
-    }
-    if (!any_content) return none();
-    if (first == 0 && last == n) return cells;
-    return check(PyList_GetSlice(cells.get(), first, last));
 }
 
 Ref is_markdown_delimiter_row(const Call& c) {

@@ -1,0 +1,65 @@
+// Single-line parsers on the native matchers, converting only at the boundary: a str in, a dict, a list of
+// str or a bool out.
+#include "rundown/fast/lines.hpp"
+
+#include "rundown/fast/match.hpp"
+#include "rundown/state.hpp"
+
+namespace rundown::fast {
+
+using pyhost::Ref;
+
+namespace {
+
+Piece whole_stripped(const Src& s) noexcept { return strip(Piece{&s, 0, s.len}); }
+
+Ref substring(const Piece& p) { return pyhost::check(PyUnicode_Substring(p.src->obj, p.b, p.e)); }
+
+Ref block(const State& st, PyObject* kind, const Piece& text, int level) {
+    Ref d = pyhost::new_dict();
+    pyhost::set_item(d, st.kind, kind);
+    if (level) pyhost::set_item(d, st.level, pyhost::integer(level));
+    pyhost::set_item(d, st.text, substring(text));
+    return d;
+}
+
+}  // namespace
+
+Ref parse_markdown_heading(const pyhost::Call& c) {
+    const State& st = c.state<State>();
+    const Src line(c.arg(0));
+    Piece text;
+    const int level = match_heading(whole_stripped(line), text);
+    return level ? block(st, st.heading.get(), text, level) : pyhost::none();
+}
+
+Ref parse_markdown_list_item(const pyhost::Call& c) {
+    const State& st = c.state<State>();
+    const Src line(c.arg(0));
+    Piece text;
+    return match_list_item(whole_stripped(line), text) ? block(st, st.list_item.get(), text, 0) : pyhost::none();
+}
+
+Ref parse_pipe_row(const pyhost::Call& c) {
+    const Src line(c.arg(0));
+    std::vector<Piece> cells;
+    if (!match_pipe_row(Piece{&line, 0, line.len}, cells)) return pyhost::none();
+    Ref out = pyhost::new_list(static_cast<Py_ssize_t>(cells.size()));
+    for (std::size_t i = 0; i < cells.size(); ++i)
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), substring(cells[i]).release());
+    return out;
+}
+
+Ref is_markdown_delimiter_row(const pyhost::Call& c) {
+    PyObject* cells = c.arg(0);
+    const Py_ssize_t n = PyList_GET_SIZE(cells);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (!PyUnicode_CheckExact(PyList_GET_ITEM(cells, i))) return {};
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const Src cell(PyList_GET_ITEM(cells, i));
+        if (!match_delimiter_cell(strip(Piece{&cell, 0, cell.len}))) return pyhost::boolean(false);
+    }
+    return pyhost::boolean(n > 0);
+}
+
+}  // namespace rundown::fast

@@ -48,7 +48,8 @@ Py_ssize_t collapse(T* p, Py_ssize_t n) noexcept {
             }
             if (lines > 0) p[w++] = '\n';
             ++lines;
-            if (w != start) std::memmove(p + w, p + start, static_cast<std::size_t>(content_end - start) * sizeof(T));
+            if (w != start)
+                for (Py_ssize_t i = start; i < content_end; ++i) p[w + (i - start)] = p[i];  // moves left only
             w += content_end - start;
             blank = false;
         } else {
@@ -60,11 +61,13 @@ Py_ssize_t collapse(T* p, Py_ssize_t n) noexcept {
     return w;
 }
 
+// The OR of all characters: below 128, 256 or 65536 exactly when every character is, which is all that the
+// choice of a str's width needs (and, unlike a maximum, it vectorises with plain SSE2).
 template <class T>
-Py_UCS4 max_of(const T* p, Py_ssize_t n) noexcept {
-    T m = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) m = p[i] > m ? p[i] : m;
-    return m;
+Py_UCS4 bits_of(const T* p, Py_ssize_t n) noexcept {
+    T bits = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) bits |= p[i];
+    return bits;
 }
 
 }  // namespace
@@ -108,12 +111,12 @@ void Collapser::make_room(const Src& s, Py_ssize_t b, Py_ssize_t e) {
 
 pyhost::Ref Collapser::finish() {
     // Whitespace cut at line ends may have been all that needed the width reached: the kept characters decide.
-    const Py_UCS4 maxchar = with_kind(kind_, [&](auto c) {
+    const Py_UCS4 bits = with_kind(kind_, [&](auto c) {
         auto* p = static_cast<decltype(c)*>(data_);
         len_ = collapse(p, len_);
-        return max_of(p, len_);
+        return bits_of(p, len_);
     });
-    pyhost::Ref result = pyhost::check(PyUnicode_New(len_, maxchar));
+    pyhost::Ref result = pyhost::check(PyUnicode_New(len_, bits < 65536 ? bits : 0x10FFFF));
     PyObject* s = result.get();
     with_kind(kind_, [&](auto from) {
         with_kind(PyUnicode_KIND(s), [&](auto to) {

@@ -51,7 +51,7 @@ private:
     }
     template <class Out, class In>
     static void put(Out* dst, const In* src, Py_ssize_t n) noexcept {
-        if constexpr (sizeof(Out) == sizeof(In)) {
+        if (sizeof(Out) == sizeof(In) && n > 32) {
             std::memcpy(dst, src, static_cast<std::size_t>(n) * sizeof(Out));
         } else {
             for (Py_ssize_t i = 0; i < n; ++i) dst[i] = static_cast<Out>(src[i]);  // fits: see make_room

@@ -70,6 +70,22 @@ Py_ssize_t find_cr_lf(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
         [](Py_UCS4 c) { return c == '\n' || c == '\r'; });
 }
 
+/// The first "\r", "\n" or "|" in [b, e), or e.
+template <class T>
+Py_ssize_t find_cr_lf_pipe(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    return detail::find(
+        p, b, e,
+        [](auto v) {
+#if defined(__SSE2__)
+            return _mm_or_si128(_mm_or_si128(detail::eq<T>(v, detail::splat<T>('\n')), detail::eq<T>(v, detail::splat<T>('\r'))),
+                                detail::eq<T>(v, detail::splat<T>('|')));
+#else
+            return v;
+#endif
+        },
+        [](Py_UCS4 c) { return c == '\n' || c == '\r' || c == '|'; });
+}
+
 /// The first `c` (ASCII) in [b, e), or e.
 template <class T>
 Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {

@@ -7,17 +7,23 @@ namespace rundown::fast {
 
 namespace {
 
-/// One line of the text: [b, e), and where the next line starts (past `end` when this is the last line).
+/// One line of the text: [b, e), where the next line starts (past `end` when this is the last line), and
+/// whether the line holds a "|" (only such a line can be a table row).
 struct Line {
     Py_ssize_t b, e, next;
+    bool pipe;
 };
 
 // Lines end at "\r\n", "\r" or "\n"; a text that ends with a line break ends with an empty line.
 Line line_at(const Piece& text, Py_ssize_t pos) noexcept {
-    const Py_ssize_t j = find_line_end(*text.src, pos, text.e);
-    Py_ssize_t next = text.e + 1;
-    if (j < text.e) next = (text[j] == '\r' && j + 1 < text.e && text[j + 1] == '\n') ? j + 2 : j + 1;
-    return {pos, j, next};
+    return with_chars(*text.src, [&](const auto* p) {
+        Py_ssize_t j = find_cr_lf_pipe(p, pos, text.e);
+        const bool pipe = j < text.e && p[j] == '|';
+        if (pipe) j = find_cr_lf(p, j + 1, text.e);
+        Py_ssize_t next = text.e + 1;
+        if (j < text.e) next = (p[j] == '\r' && j + 1 < text.e && p[j + 1] == '\n') ? j + 2 : j + 1;
+        return Line{pos, j, next, pipe};
+    });
 }
 
 enum class Kind { none, text, heading, table, list_item };
@@ -88,11 +94,11 @@ private:
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         cells_.clear();
-        if (!match_pipe_row(piece(header.b, header.e), cells_)) return -1;
+        if (!header.pipe || !match_pipe_row(piece(header.b, header.e), cells_)) return -1;
         const std::size_t header_cells = cells_.size();
         if (header.next > text_.e) return -1;
         const Line delimiter = line_at(text_, header.next);
-        if (!match_pipe_row(piece(delimiter.b, delimiter.e), cells_) ||
+        if (!delimiter.pipe || !match_pipe_row(piece(delimiter.b, delimiter.e), cells_) ||
             !is_delimiter_row(cells_.data() + header_cells, cells_.size() - header_cells))
             return -1;
         flush_paragraph();
@@ -103,7 +109,7 @@ private:
             const Piece raw = piece(row.b, row.e);
             if (strip(raw).empty()) break;
             cells_.clear();
-            if (!match_pipe_row(raw, cells_) || is_delimiter_row(cells_.data(), cells_.size())) break;
+            if (!row.pipe || !match_pipe_row(raw, cells_) || is_delimiter_row(cells_.data(), cells_.size())) break;
             out_.table_row(cells_.data(), cells_.size());
             pos = row.next;
         }

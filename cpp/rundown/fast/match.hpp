@@ -1,6 +1,6 @@
-// Line matchers for the Markdown constructs of an answer text, as small predicates over slices. Each gives
-// what the Python code gets from `re.match` on the same stripped line (no flags: `.` stops at "\n", `$` is
-// the end of the stripped line, `\s` and `\d` are Unicode-aware).
+// Line matchers for the Markdown constructs of an answer text, as small predicates over a typed buffer. Each
+// gives what the Python code gets from `re.match` on the same stripped line (no flags: `.` stops at "\n",
+// `$` is the end of the stripped line, `\s` and `\d` are Unicode-aware).
 #pragma once
 
 #include "rundown/fast/text.hpp"
@@ -9,20 +9,134 @@
 
 namespace rundown::fast {
 
-/// `^(#{1,6})\s+(.*)$` on a stripped line, group 2 stripped and non-empty: the number of marks, else 0.
-int match_heading(Piece trimmed, Piece& text) noexcept;
+template <class T>
+inline Py_ssize_t skip_space(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    while (b < e && is_space(p[b])) ++b;
+    return b;
+}
 
-/// `^([-*•])\s+(.*)$`, else `^\d+[.)]\s+(.*)$`, on a stripped line, with a non-empty item text.
-bool match_list_item(Piece trimmed, Piece& text) noexcept;
+template <class T>
+inline Py_ssize_t trim_space(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {  // the end, right-stripped
+    while (e > b && is_space(p[e - 1])) --e;
+    return e;
+}
 
-/// `^:?-{3,}:?$` on a stripped cell.
-bool match_delimiter_cell(Piece cell) noexcept;
+namespace detail {
 
-/// The cells of a pipe row (split on every "|", stripped, one empty cell dropped at each end, at least two,
-/// one of them neither empty nor "-"), appended to `cells`; false, with `cells` unchanged, for any other line.
-bool match_pipe_row(Piece line, std::vector<Piece>& cells);
+// `\s+(.*)$` from `i`: at least one whitespace character, then a rest without "\n" that runs to the end. The
+// rest begins after the whole whitespace run (where the match puts it); false when there is no such split.
+template <class T>
+inline bool space_then_rest(const T* p, Py_ssize_t i, Py_ssize_t e, Py_ssize_t& rest) noexcept {
+    if (i >= e || !is_space(p[i])) return false;
+    i = skip_space(p, i, e);
+    if (find_ascii(p, i, e, '\n') != e) return false;
+    rest = i;
+    return true;
+}
 
-/// A non-empty row whose every cell is a delimiter cell.
-bool is_delimiter_row(const Piece* cells, std::size_t n) noexcept;
+}  // namespace detail
+
+/// `^(#{1,6})\s+(.*)$` on the stripped line [b, e), group 2 stripped and non-empty ([text, e)): the number
+/// of marks, else 0.
+template <class T>
+int match_heading(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noexcept {
+    Py_ssize_t i = b;
+    while (i < e && p[i] == '#') ++i;
+    const Py_ssize_t marks = i - b;
+    // Past six marks the pattern, whatever it backtracks to, meets a seventh "#" where it needs whitespace.
+    if (marks < 1 || marks > 6) return 0;
+    if (!detail::space_then_rest(p, i, e, text) || text == e) return 0;
+    return static_cast<int>(marks);  // the text is stripped already: it follows whitespace, the line is stripped
+}
+
+/// `^([-*•])\s+(.*)$`, else `^\d+[.)]\s+(.*)$`, on the stripped line [b, e), with a non-empty item text.
+template <class T>
+bool match_list_item(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noexcept {
+    if (b >= e) return false;
+    const Py_UCS4 first = p[b];
+    if (first == '-' || first == '*' || first == 0x2022)  // a bullet match is final: a bullet is no digit
+        return detail::space_then_rest(p, b + 1, e, text) && text < e;
+    Py_ssize_t i = b;
+    while (i < e && is_decimal(p[i])) ++i;
+    if (i == b || i >= e || (p[i] != '.' && p[i] != ')')) return false;
+    return detail::space_then_rest(p, i + 1, e, text) && text < e;
+}
+
+/// `^:?-{3,}:?$` on the stripped cell [b, e).
+template <class T>
+bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    if (b < e && p[b] == ':') ++b;
+    const Py_ssize_t dashes = b;
+    while (b < e && p[b] == '-') ++b;
+    if (b - dashes < 3) return false;
+    if (b < e && p[b] == ':') ++b;
+    return b == e;
+}
+
+/// The cells of a pipe row of [b, e) (split on every "|", stripped, one empty cell dropped at each end, at
+/// least two, one of them neither empty nor "-"), appended to `cells`; false, with `cells` unchanged, for any
+/// other line.
+template <class T>
+bool match_pipe_row(const Src* src, const T* p, Py_ssize_t b, Py_ssize_t e, std::vector<Piece>& cells) {
+    Py_ssize_t pipe = find_ascii(p, b, e, '|');
+    if (pipe == e) return false;
+    const std::size_t base = cells.size();
+    for (Py_ssize_t start = b;; pipe = find_ascii(p, start, e, '|')) {
+        const Py_ssize_t cb = skip_space(p, start, pipe);
+        cells.push_back({src, cb, trim_space(p, cb, pipe)});
+        if (pipe == e) break;
+        start = pipe + 1;
+    }
+    std::size_t first = base, last = cells.size();
+    if (last > first && cells[first].empty()) ++first;
+    if (last > first && cells[last - 1].empty()) --last;
+    bool content = false;
+    for (std::size_t k = first; k < last && !content; ++k)
+        content = !cells[k].empty() && !(cells[k].e - cells[k].b == 1 && p[cells[k].b] == '-');
+    if (last - first < 2 || !content) {
+        cells.resize(base);
+        return false;
+    }
+    cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(last), cells.end());
+    cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(base), cells.begin() + static_cast<std::ptrdiff_t>(first));
+    return true;
+}
+
+/// A non-empty row whose every cell, stripped, is a delimiter cell.
+inline bool is_delimiter_row(const Piece* cells, std::size_t n) noexcept {
+    if (n == 0) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const Piece& c = cells[i];
+        const bool ok = with_chars(*c.src, [&](const auto* p) {
+            const Py_ssize_t b = skip_space(p, c.b, c.e);
+            return match_delimiter_cell(p, b, trim_space(p, b, c.e));
+        });
+        if (!ok) return false;
+    }
+    return true;
+}
+
+/// The same matchers on pieces of any width.
+inline int match_heading(Piece t, Piece& text) noexcept {
+    Py_ssize_t at = 0;
+    const int level = with_chars(*t.src, [&](const auto* p) { return match_heading(p, t.b, t.e, at); });
+    if (level) text = {t.src, at, t.e};
+    return level;
+}
+
+inline bool match_list_item(Piece t, Piece& text) noexcept {
+    Py_ssize_t at = 0;
+    const bool found = with_chars(*t.src, [&](const auto* p) { return match_list_item(p, t.b, t.e, at); });
+    if (found) text = {t.src, at, t.e};
+    return found;
+}
+
+inline bool match_delimiter_cell(Piece cell) noexcept {
+    return with_chars(*cell.src, [&](const auto* p) { return match_delimiter_cell(p, cell.b, cell.e); });
+}
+
+inline bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
+    return with_chars(*line.src, [&](const auto* p) { return match_pipe_row(line.src, p, line.b, line.e, cells); });
+}
 
 }  // namespace rundown::fast

@@ -31,19 +31,33 @@ inline __m128i at_most(__m128i a, unsigned v) noexcept {
 }
 #endif
 
-// The first i in [b, e) with exact(p[i]); `maybe` is a vector test true at least wherever exact is.
+// The first i in [b, e) with exact(p[i]); `maybe` is a vector test true at least wherever exact is. The
+// last stretch shorter than a vector is read with one load that ends at `e` (when the buffer holds a whole
+// vector before `e`), so a short line costs one or two loads and no character loop.
 template <class T, class Maybe, class Exact>
 inline Py_ssize_t find(const T* p, Py_ssize_t b, Py_ssize_t e, Maybe maybe, Exact exact) noexcept {
 #if defined(__SSE2__)
     if constexpr (sizeof(T) <= 2) {
         constexpr Py_ssize_t lanes = 16 / sizeof(T);
-        while (b + lanes <= e) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
-            if (_mm_movemask_epi8(maybe(v)) != 0) {
-                for (Py_ssize_t i = b; i < b + lanes; ++i)
-                    if (exact(p[i])) return i;
+        auto first_in = [&](Py_ssize_t at, unsigned mask) -> Py_ssize_t {
+            while (mask) {
+                const Py_ssize_t i = at + __builtin_ctz(mask) / static_cast<int>(sizeof(T));
+                if (exact(p[i])) return i;
+                mask &= ~((sizeof(T) == 1 ? 1u : 3u) << ((i - at) * static_cast<Py_ssize_t>(sizeof(T))));
             }
-            b += lanes;
+            return -1;
+        };
+        for (; b + lanes <= e; b += lanes) {
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(maybe(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b)))));
+            if (mask)
+                if (const Py_ssize_t i = first_in(b, mask); i >= 0) return i;
+        }
+        if (b < e && e >= lanes) {
+            const Py_ssize_t at = e - lanes;  // overlaps what was searched already: those lanes are masked off
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(maybe(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)))));
+            mask &= ~0u << ((b - at) * static_cast<Py_ssize_t>(sizeof(T)));
+            const Py_ssize_t i = first_in(at, mask);
+            return i >= 0 ? i : e;
         }
     }
 #else

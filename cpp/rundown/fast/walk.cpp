@@ -1,5 +1,6 @@
 // The text walk: an answer's Markdown-like text, line by line, into display blocks. Paragraph lines are kept
-// as slices of the text (runs of consecutive lines as one slice), so a long answer is never copied.
+// as slices of the text (runs of consecutive lines as one slice), so a long answer is never copied. The walk
+// reads the text's buffer at its own width.
 #include "rundown/fast/blocks.hpp"
 #include "rundown/fast/match.hpp"
 
@@ -7,52 +8,47 @@ namespace rundown::fast {
 
 namespace {
 
-/// One line of the text: [b, e), where the next line starts (past `end` when this is the last line), and
+/// One line of the text: [b, e), where the next line starts (past the text's end for the last line), and
 /// whether the line holds a "|" (only such a line can be a table row).
 struct Line {
     Py_ssize_t b, e, next;
     bool pipe;
 };
 
-// Lines end at "\r\n", "\r" or "\n"; a text that ends with a line break ends with an empty line.
-Line line_at(const Piece& text, Py_ssize_t pos) noexcept {
-    return with_chars(*text.src, [&](const auto* p) {
-        Py_ssize_t j = find_cr_lf_pipe(p, pos, text.e);
-        const bool pipe = j < text.e && p[j] == '|';
-        if (pipe) j = find_cr_lf(p, j + 1, text.e);
-        Py_ssize_t next = text.e + 1;
-        if (j < text.e) next = (p[j] == '\r' && j + 1 < text.e && p[j + 1] == '\n') ? j + 2 : j + 1;
-        return Line{pos, j, next, pipe};
-    });
-}
-
 enum class Kind { none, text, heading, table, list_item };
 
+template <class T>
 class Walk {
 public:
-    Walk(Assembly& out, Piece text)
-        : out_(out), text_(text), paragraph_(out.scratch_lines), cells_(out.scratch_cells) {
+    Walk(Assembly& out, Piece text, const T* p)
+        : out_(out), src_(text.src), p_(p), begin_(text.b), end_(text.e), paragraph_(out.scratch_lines),
+          cells_(out.scratch_cells) {
         paragraph_.clear();
     }
 
     void run() {
-        Py_ssize_t pos = text_.b;
-        while (pos <= text_.e) {
-            const Line line = line_at(text_, pos);
-            pos = step(line);
-        }
+        for (Py_ssize_t pos = begin_; pos <= end_;) pos = step(line_at(pos));
         flush_paragraph();
     }
 
 private:
-    Piece piece(Py_ssize_t b, Py_ssize_t e) const noexcept { return {text_.src, b, e}; }
+    Piece piece(Py_ssize_t b, Py_ssize_t e) const noexcept { return {src_, b, e}; }
+
+    // Lines end at "\r\n", "\r" or "\n"; a text that ends with a line break ends with an empty line.
+    Line line_at(Py_ssize_t pos) const noexcept {
+        Py_ssize_t j = find_cr_lf_pipe(p_, pos, end_);
+        const bool pipe = j < end_ && p_[j] == '|';
+        if (pipe) j = find_cr_lf(p_, j + 1, end_);
+        Py_ssize_t next = end_ + 1;
+        if (j < end_) next = (p_[j] == '\r' && j + 1 < end_ && p_[j + 1] == '\n') ? j + 2 : j + 1;
+        return {pos, j, next, pipe};
+    }
 
     // Returns where the walk goes on.
     Py_ssize_t step(const Line& line) {
-        const Piece raw = piece(line.b, line.e);
-        const Piece trimmed = strip(raw);
-        if (trimmed.e - trimmed.b >= 3 && trimmed[trimmed.b] == '`' && trimmed[trimmed.b + 1] == '`' &&
-            trimmed[trimmed.b + 2] == '`') {
+        const Py_ssize_t tb = skip_space(p_, line.b, line.e);
+        const Py_ssize_t te = trim_space(p_, tb, line.e);
+        if (te - tb >= 3 && p_[tb] == '`' && p_[tb + 1] == '`' && p_[tb + 2] == '`') {
             in_fence_ = !in_fence_;
             buffer(line);
             return line.next;
@@ -61,29 +57,30 @@ private:
             buffer(line);
             return line.next;
         }
-        if (trimmed.empty()) {
+        if (tb == te) {
             flush_paragraph();
             return line.next;
         }
-        Piece text;
-        if (int level = match_heading(trimmed, text)) {
+        Py_ssize_t text = 0;
+        if (const int level = match_heading(p_, tb, te, text)) {
             flush_paragraph();
-            out_.heading(text, level);
+            out_.heading(piece(text, te), level);
             last_ = Kind::heading;
             return line.next;
         }
-        if (Py_ssize_t after = table(line); after >= 0) {
-            last_ = Kind::table;
-            return after;
-        }
-        if (match_list_item(trimmed, text)) {
+        if (line.pipe)
+            if (const Py_ssize_t after = table(line); after >= 0) {
+                last_ = Kind::table;
+                return after;
+            }
+        if (match_list_item(p_, tb, te, text)) {
             flush_paragraph();
-            out_.list_item(text);
+            out_.list_item(piece(text, te));
             last_ = Kind::list_item;
             return line.next;
         }
-        if (is_space(raw[raw.b]) && last_ == Kind::list_item) {
-            out_.extend_item(trimmed);
+        if (last_ == Kind::list_item && is_space(p_[line.b])) {
+            out_.extend_item(piece(tb, te));
             return line.next;
         }
         buffer(line);
@@ -94,22 +91,23 @@ private:
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         cells_.clear();
-        if (!header.pipe || !match_pipe_row(piece(header.b, header.e), cells_)) return -1;
+        if (!match_pipe_row(src_, p_, header.b, header.e, cells_)) return -1;
         const std::size_t header_cells = cells_.size();
-        if (header.next > text_.e) return -1;
-        const Line delimiter = line_at(text_, header.next);
-        if (!delimiter.pipe || !match_pipe_row(piece(delimiter.b, delimiter.e), cells_) ||
+        if (header.next > end_) return -1;
+        const Line delimiter = line_at(header.next);
+        if (!delimiter.pipe || !match_pipe_row(src_, p_, delimiter.b, delimiter.e, cells_) ||
             !is_delimiter_row(cells_.data() + header_cells, cells_.size() - header_cells))
             return -1;
         flush_paragraph();
         out_.table_row(cells_.data(), header_cells);
         Py_ssize_t pos = delimiter.next;
-        while (pos <= text_.e) {
-            const Line row = line_at(text_, pos);
-            const Piece raw = piece(row.b, row.e);
-            if (strip(raw).empty()) break;
+        while (pos <= end_) {
+            const Line row = line_at(pos);
+            if (skip_space(p_, row.b, row.e) == row.e) break;
             cells_.clear();
-            if (!row.pipe || !match_pipe_row(raw, cells_) || is_delimiter_row(cells_.data(), cells_.size())) break;
+            if (!row.pipe || !match_pipe_row(src_, p_, row.b, row.e, cells_) ||
+                is_delimiter_row(cells_.data(), cells_.size()))
+                break;
             out_.table_row(cells_.data(), cells_.size());
             pos = row.next;
         }
@@ -120,27 +118,29 @@ private:
     // line breaks; a line whose trailing blanks include a line boundary of another kind ends its slice, as
     // those blanks are not part of the paragraph. A blank line starts a slice, so none ends in a line break.
     void buffer(const Line& line) {
-        const Piece kept = rstrip(piece(line.b, line.e));
-        if (!paragraph_.empty() && extendable_ && line.b == next_line_ && !kept.empty())
-            paragraph_.back().e = kept.e;
+        const Py_ssize_t kept = trim_space(p_, line.b, line.e);
+        if (!paragraph_.empty() && extendable_ && line.b == next_line_ && kept > line.b)
+            paragraph_.back().e = kept;
         else
-            paragraph_.push_back(kept);
+            paragraph_.push_back(piece(line.b, kept));
         extendable_ = true;
-        for (Py_ssize_t i = kept.e; i < line.e && extendable_; ++i) extendable_ = !is_linebreak(text_[i]);
+        for (Py_ssize_t i = kept; i < line.e && extendable_; ++i) extendable_ = !is_linebreak(p_[i]);
         next_line_ = line.next;
     }
 
     // The paragraph's lines joined with "\n" and stripped as a whole; nothing when that leaves no text.
     void flush_paragraph() {
         while (!paragraph_.empty()) {
-            paragraph_.back() = rstrip(paragraph_.back());
-            if (!paragraph_.back().empty()) break;
+            Piece& last = paragraph_.back();
+            last.e = trim_space(p_, last.b, last.e);
+            if (!last.empty()) break;
             paragraph_.pop_back();
         }
         std::size_t first = 0;
         while (first < paragraph_.size()) {
-            paragraph_[first] = lstrip(paragraph_[first]);
-            if (!paragraph_[first].empty()) break;
+            Piece& head = paragraph_[first];
+            head.b = skip_space(p_, head.b, head.e);
+            if (!head.empty()) break;
             ++first;
         }
         if (first < paragraph_.size()) {
@@ -151,7 +151,9 @@ private:
     }
 
     Assembly& out_;
-    const Piece text_;
+    const Src* src_;
+    const T* p_;
+    const Py_ssize_t begin_, end_;
     bool in_fence_ = false;
     Kind last_ = Kind::none;
     std::vector<Piece>& paragraph_;
@@ -162,6 +164,8 @@ private:
 
 }  // namespace
 
-void walk_text(Assembly& out, Piece text) { Walk(out, text).run(); }
+void walk_text(Assembly& out, Piece text) {
+    with_chars(*text.src, [&](const auto* p) { Walk(out, text, p).run(); });
+}
 
 }  // namespace rundown::fast

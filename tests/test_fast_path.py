@@ -233,14 +233,40 @@ def test_re_replacements_switch_at_the_next_call_and_back(compiles, monkeypatch)
 TEXT = "- a\n  continued"
 
 
+class Truthy:
+    def __bool__(self):
+        return True
+
+    def __str__(self):
+        return "T"
+
+
+class Heading:
+    def __eq__(self, other):
+        return other == "heading"
+
+    __hash__ = object.__hash__
+
+
+class Key(str):
+    pass
+
+
 @pytest.mark.parametrize(
     "answer",
     [{"text": type("Text", (str,), {})(TEXT)}, {"text": TEXT, "productLinks": type("Links", (list,), {})()},
-     {"text": TEXT, "summaryText": object()}, {"text": TEXT, "summaryText": ["a list"]}],
+     {"text": TEXT, "summaryText": object()}, {"text": TEXT, "summaryText": ["a list"]},
+     {"text": TEXT, "productLinks": [{"title": Truthy(), "href": "/dp/B1"}]},
+     {"text": TEXT, Key("text"): "not the text"}],
 )
 def test_records_that_could_run_python_code_take_the_generic_path(compiles, answer):
     assert RundownWriter().format_data({"answers": [answer]}).startswith("## 第 1 题")
     assert compiles
+
+
+def test_a_type_with_its_own_equality_is_compared_by_it():
+    report = RundownWriter().format_data({"answers": [{"text": TEXT, "blocks": [{"type": Heading(), "text": "x"}]}]})
+    assert report.endswith("### 答案\n\n#### x")
 
 
 def test_subclassed_answer_takes_the_generic_path():

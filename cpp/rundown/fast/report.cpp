@@ -43,6 +43,16 @@ PyObject* exact_list(PyObject* v) {
     return PyList_Check(v) ? v : nullptr;
 }
 
+/// None, a bool, or an exact int or float: values that never equal a str and whose truth and text the
+/// interpreter finds on its own.
+bool plain_scalar(PyObject* v) noexcept {
+    return v == Py_None || PyBool_Check(v) || PyLong_CheckExact(v) || PyFloat_CheckExact(v);
+}
+
+/// An exact list, tuple or dict: its truth is its length, and it never equals a str (the comparison returns
+/// NotImplemented both ways without looking at the items).
+bool plain_container(PyObject* v) noexcept { return PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v); }
+
 // -- The fields of the record's dicts, read in one pass over each dict. -------------------------------------
 
 enum Field : int {
@@ -76,6 +86,8 @@ private:
     int id_of(PyObject* key) {
         Slot& slot = cache_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % cache_size];
         if (slot.key == key) return slot.id;
+        // A key of another kind could compare equal to a field name through Python code of its own.
+        if (!PyUnicode_CheckExact(key) && !plain_scalar(key)) throw NotPlain{};
         int id = -1;
         if (PyUnicode_CheckExact(key))
             for (int i = 0; i < field_count && id < 0; ++i)
@@ -106,13 +118,13 @@ public:
     /// the interpreter finds without running Python code, or allocating anything the collector tracks.
     Piece text(PyObject* v) {
         if (PyUnicode_CheckExact(v)) return whole(arena_.hold(v));
-        if (v == Py_None || v == Py_False) return whole(empty_);
-        if (PyLong_CheckExact(v) || PyFloat_CheckExact(v) || v == Py_True) {
-            if (!pyhost::truthy(v)) return whole(empty_);
-            return whole(arena_.own(pyhost::str(v)));
-        }
-        if ((PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v)) && !pyhost::truthy(v))
-            return whole(empty_);
+        if (!truth(v)) return whole(empty_);
+        if (!plain_scalar(v)) throw NotPlain{};  // a container's text is its repr, which may call back
+        return whole(arena_.own(pyhost::str(v)));
+    }
+    /// The truth of a plain value.
+    bool truth(PyObject* v) const {
+        if (PyUnicode_CheckExact(v) || plain_scalar(v) || plain_container(v)) return pyhost::truthy(v);
         throw NotPlain{};
     }
     /// An item that is read as text when it is a str: only an exact str.
@@ -143,7 +155,7 @@ void normalize_questions(Reader& r, PyObject* raw, std::vector<Piece>& out) {
         } else if (exact_dict(item)) {
             PyObject* f[field_count];
             r.read(item, f);
-            text = r.stripped(pyhost::truthy(f[f_question]) ? f[f_question] : f[f_text]);
+            text = r.stripped(r.truth(f[f_question]) ? f[f_question] : f[f_text]);
         }
         if (!text.empty()) out.push_back(text);
     }
@@ -182,7 +194,7 @@ public:
                 r.read(item, f);
                 Link link{false, {}, {}, {}, {}, {}, {}};
                 link.asin = r.stripped(f[f_asin]);
-                link.title = r.stripped(pyhost::truthy(f[f_title]) ? f[f_title] : f[f_href]);
+                link.title = r.stripped(r.truth(f[f_title]) ? f[f_title] : f[f_href]);
                 link.href = r.stripped(f[f_href]);
                 link.source = r.stripped(f[f_source]);
                 link.description = r.stripped(f[f_description]);
@@ -234,8 +246,12 @@ private:
 enum class Type { other, heading, paragraph, list_item, table_row };
 
 // The structured block type named by `type`, compared as the host compares a str with each name.
-Type type_of(PyObject* type) noexcept {
-    if (!PyUnicode_CheckExact(type) || !PyUnicode_IS_ASCII(type)) return Type::other;
+Type type_of(PyObject* type) {
+    if (!PyUnicode_CheckExact(type)) {
+        if (plain_scalar(type) || plain_container(type)) return Type::other;
+        throw NotPlain{};  // its own __eq__ decides
+    }
+    if (!PyUnicode_IS_ASCII(type)) return Type::other;
     const char* s = static_cast<const char*>(PyUnicode_DATA(type));
     const Py_ssize_t n = PyUnicode_GET_LENGTH(type);
     auto is = [&](const char* name, Py_ssize_t len) { return n == len && std::memcmp(s, name, static_cast<std::size_t>(len)) == 0; };

@@ -3,8 +3,8 @@
 Run: python bench/bench_report.py [--quick]
 
 Prints, per case, the median time per report of the native path, of the generic path (forced by a subclass
-that replaces one step) and of the same rules written as plain Python (reference_writer.py), the ratios of
-both to the native path, the report's output rate (MB/s of UTF-8), and for each scale series the growth
+that replaces one step) and of the same rules written as plain Python (reference_writer.py), timed in turn
+round after round, the medians of the per-round ratios of both to the native path, the report's output rate (MB/s of UTF-8), and for each scale series the growth
 exponent (log-log slope of time against size). All three must give the same report. A last table
 gives the peak memory of the native report beyond the input record and the returned string, measured in a
 fresh process with tracemalloc (the interpreter's allocations) and the peak resident size (all of them,
@@ -37,14 +37,21 @@ class Generic(RundownWriter):
         return super()._render_blocks(blocks)
 
 
-def median_time(fn, budget: float, max_runs: int) -> float:
-    times = []
+def interleaved(fns, budget: float, max_runs: int) -> list[list[float]]:
+    """Times each function once per round, round after round, so that all of them meet the same state of a
+    shared machine; returns the times per function."""
+    times: list[list[float]] = [[] for _ in fns]
     start = time.perf_counter()
-    while len(times) < max_runs and (len(times) < 3 or time.perf_counter() - start < budget):
-        t0 = time.perf_counter()
-        fn()
-        times.append(time.perf_counter() - t0)
-    return statistics.median(times)
+    while len(times[0]) < max_runs and (len(times[0]) < 5 or time.perf_counter() - start < budget):
+        for fn, out in zip(fns, times):
+            t0 = time.perf_counter()
+            fn()
+            out.append(time.perf_counter() - t0)
+    return times
+
+
+def median_ratio(slow: list[float], fast: list[float]) -> float:
+    return statistics.median(s / f for s, f in zip(slow, fast))
 
 
 def slope(sizes, times) -> float:
@@ -62,11 +69,15 @@ def measure(name, record, budget, generic=True, max_runs=200):
         assert python.format_data(record) == report, f"{name}: the native path and the Python code disagree"
     out_mb = len(report.encode("utf-8", "surrogatepass")) / 1e6
     nan = float("nan")
-    t_fast = median_time(lambda: fast.format_data(record), budget, max_runs)
-    t_slow = median_time(lambda: slow.format_data(record), budget, max_runs) if generic else nan
-    t_python = median_time(lambda: python.format_data(record), budget, max_runs) if generic else nan
-    print(f"{name:<28} {t_fast * 1e3:>10.3f} {t_slow * 1e3:>11.3f} {t_slow / t_fast:>8.1f}x "
-          f"{t_python * 1e3:>10.3f} {t_python / t_fast:>8.1f}x {out_mb / t_fast:>8.1f} {out_mb:>8.3f}")
+    fns = [lambda: fast.format_data(record)]
+    if generic:
+        fns += [lambda: slow.format_data(record), lambda: python.format_data(record)]
+    times = interleaved(fns, budget, max_runs)
+    t_fast = statistics.median(times[0])
+    t_slow, t_python = (statistics.median(t) for t in times[1:]) if generic else (nan, nan)
+    r_slow, r_python = (median_ratio(t, times[0]) for t in times[1:]) if generic else (nan, nan)
+    print(f"{name:<28} {t_fast * 1e3:>10.3f} {t_slow * 1e3:>11.3f} {r_slow:>8.1f}x "
+          f"{t_python * 1e3:>10.3f} {r_python:>8.1f}x {out_mb / t_fast:>8.1f} {out_mb:>8.3f}")
     return t_fast, out_mb
 
 

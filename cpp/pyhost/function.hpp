@@ -60,7 +60,7 @@ struct Call {
 /// when the module executes.
 Ref make_function_type(PyObject* module, const char* qualified_type_name);
 
-/// The spec of `obj` when it is a method object of `function_type`, else null (also for a null `obj`).
+/// The MethodSpec behind `obj` when it is a method object of `function_type`, else null (also for a null `obj`).
 const MethodSpec* spec_of(PyObject* obj, PyObject* function_type) noexcept;
 
 /// A new method object for `spec`, qualified by `owner` (the class name).

@@ -205,7 +205,7 @@ public:
 
     bool empty() const noexcept { return links_.empty(); }
 
-    void render(Lines& lines, const State& st) const {
+    void render(Lines& lines) const {
         for (const Link& link : links_) {
             if (link.is_str) {
                 Collapser& out = lines.next();
@@ -357,7 +357,7 @@ void write_section(Reader& r, Lines& lines, Assembly& body, long long number, Py
     };
     if (!products.empty()) {
         sub_heading(st.products_heading);
-        products.render(lines, st);
+        products.render(lines);
     }
     const bool has_body = body.renders();
     if (has_body || summary.empty()) {
@@ -373,7 +373,7 @@ void write_section(Reader& r, Lines& lines, Assembly& body, long long number, Py
     }
     if (!recommended.empty()) {
         sub_heading(st.asins_heading);
-        recommended.render(lines, st);
+        recommended.render(lines);
     }
     if (!summary.empty()) {
         sub_heading(st.summary_heading);

@@ -139,6 +139,14 @@ def test_native_report_on_edge_blocks(blocks):
     assert_same({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
 
 
+@pytest.mark.parametrize("value", [10**5000, -(10**5000), float("inf"), float("nan"), -0.0, 1e300, True],
+                         ids=["huge", "-huge", "inf", "nan", "-0.0", "1e300", "True"])
+def test_numbers_as_text_in_both_paths(value):
+    """Huge ints are refused by str() on both paths alike; floats and bools read as their str()."""
+    blocks = [{"type": "paragraph", "text": value}, {"type": "table_row", "cells": [value, value]}]
+    assert_same({"answers": [{"text": value, "summaryText": value, "productLinks": [{"asin": value}], "blocks": blocks}]})
+
+
 def test_every_code_point_survives_both_paths():
     chars = "".join(chr(c) for c in range(0x110000) if c % 7 == 0 or c < 0x3100)
     text = "x".join(chars[i:i + 64] for i in range(0, len(chars), 64))

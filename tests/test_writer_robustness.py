@@ -63,6 +63,10 @@ CALLS = [
     ("_collapse_blank_lines", (SAMPLE + "\n\n\n",)),
     ("_parse_pipe_row", (None,)),  # the error path must not leak either
     ("_parse_markdown_table", (["x"], "bad")),
+    ("format_data", ({"questions": ["q"], "answers": [{"text": SAMPLE, "summaryText": 3.5, "productLinks": ["a", {"href": "h"}],
+                      "blocks": [{"type": "table_row", "cells": ["a", 1]}, {"type": "table_row", "text": "b|c"}]}]},)),
+    ("format_data", ({"answers": [{"text": SAMPLE, "summaryText": object()}]},)),  # not plain: the generic path
+    ("format_data", ({"answers": [{"text": 10**5000}]},)),  # str() refuses: the error path
 ]
 
 
@@ -74,7 +78,7 @@ def test_repeated_calls_do_not_grow_memory(writer, name, args):
         for _ in range(n):
             try:
                 method(*args)
-            except TypeError:
+            except (TypeError, ValueError):
                 pass
 
     run(200)

@@ -75,8 +75,8 @@ Py_UCS4 bits_of(const T* p, Py_ssize_t n) noexcept {
 Collapser::~Collapser() { std::free(data_); }
 
 void Collapser::grow(Py_ssize_t n, int kind) {
-    // Doubling, from a size that holds a typical report, keeps the copies of growth to a few.
-    const Py_ssize_t cap = std::max(len_ + n, std::max<Py_ssize_t>(2 * cap_, 64 * 1024));
+    // Doubling keeps the copies of growth to a few; the first size holds a short report in one page or two.
+    const Py_ssize_t cap = std::max(len_ + n, std::max<Py_ssize_t>(2 * cap_, 4096));
     if (kind == kind_) {
         void* grown = std::realloc(data_, static_cast<std::size_t>(cap) * static_cast<std::size_t>(kind));
         if (!grown) throw std::bad_alloc();

@@ -68,16 +68,6 @@ decltype(auto) with_chars(const Src& s, F&& f) {
     }
 }
 
-/// The first "\r" or "\n" in [b, e), or e.
-inline Py_ssize_t find_line_end(const Src& s, Py_ssize_t b, Py_ssize_t e) noexcept {
-    return with_chars(s, [&](const auto* p) { return find_cr_lf(p, b, e); });
-}
-
-/// The first `c` (ASCII) in [b, e), or e.
-inline Py_ssize_t find_char(const Src& s, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {
-    return with_chars(s, [&](const auto* p) { return find_ascii(p, b, e, c); });
-}
-
 /// What `\d` matches in a str pattern: a decimal digit of any script.
 inline bool is_decimal(Py_UCS4 c) noexcept { return c < 128 ? (c >= '0' && c <= '9') : Py_UNICODE_ISDECIMAL(c); }
 
@@ -91,14 +81,6 @@ inline Piece rstrip(Piece p) noexcept {
 }
 /// `str.strip()` without arguments.
 inline Piece strip(Piece p) noexcept { return rstrip(lstrip(p)); }
-
-/// Whether the piece holds exactly the ASCII text `lit`.
-inline bool equals_ascii(Piece p, const char* lit) noexcept {
-    for (Py_ssize_t i = p.b;; ++i, ++lit) {
-        if (*lit == 0) return i == p.e;
-        if (i == p.e || p[i] != static_cast<unsigned char>(*lit)) return false;
-    }
-}
 
 /// The strings that one report reads, read in place for as long as the report is built.
 class Arena {

@@ -131,6 +131,10 @@ inline bool match_list_item(Piece t, Piece& text) noexcept {
     return found;
 }
 
+inline bool match_delimiter_cell(Piece cell) noexcept {
+    return with_chars(*cell.src, [&](const auto* p) { return match_delimiter_cell(p, cell.b, cell.e); });
+}
+
 inline bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
     return with_chars(*line.src, [&](const auto* p) { return match_pipe_row(line.src, p, line.b, line.e, cells); });
 }

@@ -34,7 +34,6 @@ inline Py_ssize_t length(Obj v) {
     if (n < 0) throw Error{};
     return n;
 }
-inline bool contains(Obj container, Obj item) { return check(PySequence_Contains(container, item)) != 0; }
 
 inline Ref str(Obj v) { return check(PyObject_Str(v)); }
 /// `format(v)`, what an f-string does with `{v}`.

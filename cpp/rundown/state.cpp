@@ -15,8 +15,6 @@ void State::init() {
     strip = intern("strip");
     rstrip = intern("rstrip");
     startswith = intern("startswith");
-    replace = intern("replace");
-    split = intern("split");
 
     normalize_text_lines = intern("_normalize_text_lines");
     parse_markdown_heading = intern("_parse_markdown_heading");
@@ -76,11 +74,9 @@ void State::init() {
     empty = intern("");
     newline = intern("\n");
     space = intern(" ");
-    pipe = intern("|");
     cell_sep = intern(" | ");
     row_open = intern("| ");
     row_close = intern(" |");
-    dash = intern("-");
     delimiter_cell = intern("---");
     fence = intern("```");
     list_marker = intern("- ");

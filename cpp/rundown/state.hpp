@@ -13,7 +13,7 @@ using pyhost::Ref;
 
 struct State {
     // Names of host methods and attributes.
-    Ref re, match, group, get, strip, rstrip, startswith, replace, split;
+    Ref re, match, group, get, strip, rstrip, startswith;
     // Steps of RundownWriter, called through the instance.
     Ref normalize_text_lines, parse_markdown_heading, parse_markdown_list_item, parse_markdown_table, parse_pipe_row,
         is_markdown_delimiter_row, build_answer_blocks, build_structured_answer_blocks, normalize_structured_row,
@@ -28,7 +28,7 @@ struct State {
     Ref include_source_kwnames;  // ("include_source",)
     Ref heading, list_item, table, table_row, paragraph, list;
     // Literals.
-    Ref empty, newline, space, pipe, cell_sep, row_open, row_close, dash, delimiter_cell, fence, list_marker, crlf, cr,
+    Ref empty, newline, space, cell_sep, row_open, row_close, delimiter_cell, fence, list_marker, crlf, cr,
         hash, section_sep, label_sep, indent, paren_open, paren_close, open_paren, heading_open, heading_colon,
         fallback_open, fallback_close, missing_answer_close, products_heading, answer_heading, asins_heading,
         summary_heading;

@@ -86,7 +86,7 @@ record = st.fixed_dictionaries(
     },
 )
 
-FAST = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+FAST = settings(max_examples=int(__import__("os").environ.get("TAVIK_EXAMPLES", "300")), deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 pytestmark = pytest.mark.filterwarnings("ignore::hypothesis.errors.HypothesisWarning")
 
 

@@ -8,7 +8,8 @@
 
 namespace rundown::fast {
 
-class Lines;
+template <class Out>
+class Writer;
 
 /// A run [first, last) of pieces: the cells of a row, or the parts of a list item.
 struct Group {
@@ -49,7 +50,8 @@ public:
     /// Whether rendering gives at least one line.
     bool renders() const noexcept;
     /// The body lines, blocks separated by an empty line.
-    void render(Lines& out) const;
+    template <class Out>
+    void render(Writer<Out>& out) const;
 
 private:
     void flush_table();

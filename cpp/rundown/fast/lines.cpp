@@ -11,9 +11,12 @@ using pyhost::Ref;
 
 namespace {
 
-Piece whole_stripped(const Src& s) noexcept { return strip(Piece{&s, 0, s.len}); }
+Piece whole_stripped(PyObject* s) noexcept { return strip(Piece::of(s)); }
 
-Ref substring(const Piece& p) { return pyhost::check(PyUnicode_Substring(p.src->obj, p.b, p.e)); }
+Ref substring(const Piece& p) {
+    const char* at = static_cast<const char*>(p.data) + p.b * p.kind;
+    return pyhost::check(PyUnicode_FromKindAndData(p.kind, at, p.e - p.b));
+}
 
 Ref block(const State& st, PyObject* kind, const Piece& text, int level) {
     Ref d = pyhost::new_dict();
@@ -27,23 +30,20 @@ Ref block(const State& st, PyObject* kind, const Piece& text, int level) {
 
 Ref parse_markdown_heading(const pyhost::Call& c) {
     const State& st = c.state<State>();
-    const Src line(c.arg(0));
     Piece text;
-    const int level = match_heading(whole_stripped(line), text);
+    const int level = match_heading(whole_stripped(c.arg(0)), text);
     return level ? block(st, st.heading.get(), text, level) : pyhost::none();
 }
 
 Ref parse_markdown_list_item(const pyhost::Call& c) {
     const State& st = c.state<State>();
-    const Src line(c.arg(0));
     Piece text;
-    return match_list_item(whole_stripped(line), text) ? block(st, st.list_item.get(), text, 0) : pyhost::none();
+    return match_list_item(whole_stripped(c.arg(0)), text) ? block(st, st.list_item.get(), text, 0) : pyhost::none();
 }
 
 Ref parse_pipe_row(const pyhost::Call& c) {
-    const Src line(c.arg(0));
     std::vector<Piece> cells;
-    if (!match_pipe_row(Piece{&line, 0, line.len}, cells)) return pyhost::none();
+    if (!match_pipe_row(Piece::of(c.arg(0)), cells)) return pyhost::none();
     Ref out = pyhost::new_list(static_cast<Py_ssize_t>(cells.size()));
     for (std::size_t i = 0; i < cells.size(); ++i)
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), substring(cells[i]).release());
@@ -56,8 +56,7 @@ Ref is_markdown_delimiter_row(const pyhost::Call& c) {
     for (Py_ssize_t i = 0; i < n; ++i)
         if (!PyUnicode_CheckExact(PyList_GET_ITEM(cells, i))) return {};
     for (Py_ssize_t i = 0; i < n; ++i) {
-        const Src cell(PyList_GET_ITEM(cells, i));
-        if (!match_delimiter_cell(strip(Piece{&cell, 0, cell.len}))) return pyhost::boolean(false);
+        if (!match_delimiter_cell(strip(Piece::of(PyList_GET_ITEM(cells, i))))) return pyhost::boolean(false);
     }
     return pyhost::boolean(n > 0);
 }

@@ -73,17 +73,17 @@ bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return b == e;
 }
 
-/// The cells of a pipe row of [b, e) (split on every "|", stripped, one empty cell dropped at each end, at
-/// least two, one of them neither empty nor "-"), appended to `cells`; false, with `cells` unchanged, for any
-/// other line.
+/// The cells of a pipe row of [b, e) of `line`'s buffer `p` (split on every "|", stripped, one empty cell
+/// dropped at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of
+/// `line`; false, with `cells` unchanged, for any other line.
 template <class T>
-bool match_pipe_row(const Src* src, const T* p, Py_ssize_t b, Py_ssize_t e, std::vector<Piece>& cells) {
+bool match_pipe_row(const Piece& line, const T* p, Py_ssize_t b, Py_ssize_t e, std::vector<Piece>& cells) {
     Py_ssize_t pipe = find_ascii(p, b, e, '|');
     if (pipe == e) return false;
     const std::size_t base = cells.size();
     for (Py_ssize_t start = b;; pipe = find_ascii(p, start, e, '|')) {
         const Py_ssize_t cb = skip_space(p, start, pipe);
-        cells.push_back({src, cb, trim_space(p, cb, pipe)});
+        cells.push_back(line.slice(cb, trim_space(p, cb, pipe)));
         if (pipe == e) break;
         start = pipe + 1;
     }
@@ -107,7 +107,7 @@ inline bool is_delimiter_row(const Piece* cells, std::size_t n) noexcept {
     if (n == 0) return false;
     for (std::size_t i = 0; i < n; ++i) {
         const Piece& c = cells[i];
-        const bool ok = with_chars(*c.src, [&](const auto* p) {
+        const bool ok = with_chars(c, [&](const auto* p) {
             const Py_ssize_t b = skip_space(p, c.b, c.e);
             return match_delimiter_cell(p, b, trim_space(p, b, c.e));
         });
@@ -119,24 +119,24 @@ inline bool is_delimiter_row(const Piece* cells, std::size_t n) noexcept {
 /// The same matchers on pieces of any width.
 inline int match_heading(Piece t, Piece& text) noexcept {
     Py_ssize_t at = 0;
-    const int level = with_chars(*t.src, [&](const auto* p) { return match_heading(p, t.b, t.e, at); });
-    if (level) text = {t.src, at, t.e};
+    const int level = with_chars(t, [&](const auto* p) { return match_heading(p, t.b, t.e, at); });
+    if (level) text = t.slice(at, t.e);
     return level;
 }
 
 inline bool match_list_item(Piece t, Piece& text) noexcept {
     Py_ssize_t at = 0;
-    const bool found = with_chars(*t.src, [&](const auto* p) { return match_list_item(p, t.b, t.e, at); });
-    if (found) text = {t.src, at, t.e};
+    const bool found = with_chars(t, [&](const auto* p) { return match_list_item(p, t.b, t.e, at); });
+    if (found) text = t.slice(at, t.e);
     return found;
 }
 
 inline bool match_delimiter_cell(Piece cell) noexcept {
-    return with_chars(*cell.src, [&](const auto* p) { return match_delimiter_cell(p, cell.b, cell.e); });
+    return with_chars(cell, [&](const auto* p) { return match_delimiter_cell(p, cell.b, cell.e); });
 }
 
 inline bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
-    return with_chars(*line.src, [&](const auto* p) { return match_pipe_row(line.src, p, line.b, line.e, cells); });
+    return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p, line.b, line.e, cells); });
 }
 
 }  // namespace rundown::fast

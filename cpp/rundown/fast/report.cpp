@@ -3,13 +3,14 @@
 #include "rundown/fast/report.hpp"
 
 #include "rundown/fast/blocks.hpp"
-#include "rundown/fast/collapse.hpp"
+#include "rundown/fast/output.hpp"
 #include "rundown/fast/match.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <cstdint>
+#include <optional>
 
 namespace rundown::fast {
 
@@ -109,7 +110,7 @@ private:
 
 class Reader {
 public:
-    Reader(const State& st, Arena& arena) : st_(st), arena_(arena), empty_(arena.hold(st.empty.get())), fields_(st) {}
+    Reader(const State& st, Arena& arena) : st_(st), arena_(arena), fields_(st) {}
 
     /// The known fields of a dict, by `Field`.
     void read(PyObject* dict, PyObject** out) { fields_.read(dict, out); }
@@ -117,10 +118,10 @@ public:
     /// The text of a value: `str()` of a truthy value, else "", unstripped. Only values whose truth and text
     /// the interpreter finds without running Python code, or allocating anything the collector tracks.
     Piece text(PyObject* v) {
-        if (PyUnicode_CheckExact(v)) return whole(arena_.hold(v));
-        if (!truth(v)) return whole(empty_);
+        if (PyUnicode_CheckExact(v)) return held(Piece::of(v));
+        if (!truth(v)) return {};
         if (!plain_scalar(v)) throw NotPlain{};  // a container's text is its repr, which may call back
-        return whole(arena_.own(pyhost::str(v)));
+        return held(arena_.own(pyhost::str(v)));
     }
     /// The truth of a plain value.
     bool truth(PyObject* v) const {
@@ -132,16 +133,24 @@ public:
         if (PyUnicode_Check(v) && !PyUnicode_CheckExact(v)) throw NotPlain{};
         return PyUnicode_Check(v);
     }
-    Piece stripped(PyObject* v) { return strip(text(v)); }
+    /// The stripped text, looked at for line boundaries: the form in which a value is written out.
+    Piece stripped(PyObject* v) { return scanned(strip(text(v))); }
+    /// The stripped text, not looked at: for a text that is walked or only tested.
+    Piece stripped_unscanned(PyObject* v) { return strip(text(v)); }
 
     const State& st() const noexcept { return st_; }
+    /// The widest str width read so far.
+    int kind() const noexcept { return kind_; }
 
 private:
-    static Piece whole(const Src* s) noexcept { return {s, 0, s->len}; }
+    Piece held(Piece p) noexcept {
+        kind_ = std::max<int>(kind_, p.kind);
+        return p;
+    }
     const State& st_;
     Arena& arena_;
-    const Src* empty_;
     Fields fields_;
+    int kind_ = PyUnicode_1BYTE_KIND;
 };
 
 // The non-empty texts of a question list, in order.
@@ -205,32 +214,33 @@ public:
 
     bool empty() const noexcept { return links_.empty(); }
 
-    void render(Lines& lines) const {
+    template <class Out>
+    void render(Writer<Out>& lines) const {
         for (const Link& link : links_) {
             if (link.is_str) {
-                Collapser& out = lines.next();
-                out.feed_word("- ", 2);
-                out.feed(link.text);
+                Writer<Out>& out = lines.next();
+                out.word("- ", 2);
+                out.put(link.text);
                 continue;
             }
             if (!label_empty(link)) {
-                Collapser& out = lines.next();
-                out.feed_word("- ", 2);
-                out.feed(link.asin);
-                if (!link.asin.empty() && !link.title.empty()) out.feed_word(" - ", 3);
-                out.feed(link.title);
+                Writer<Out>& out = lines.next();
+                out.word("- ", 2);
+                out.put(link.asin);
+                if (!link.asin.empty() && !link.title.empty()) out.word(" - ", 3);
+                out.put(link.title);
                 if (shows_source(link)) {
-                    if (link.asin.empty() && link.title.empty()) out.feed_word("(", 1);
-                    else out.feed_word(" (", 2);
-                    out.feed(link.source);
-                    out.feed_word(")", 1);
+                    if (link.asin.empty() && link.title.empty()) out.word("(", 1);
+                    else out.word(" (", 2);
+                    out.put(link.source);
+                    out.word(")", 1);
                 }
             }
             for (const Piece& part : {link.href, link.description}) {
                 if (part.empty()) continue;
-                Collapser& out = lines.next();
-                out.feed_word("  ", 2);
-                out.feed(part);
+                Writer<Out>& out = lines.next();
+                out.word("  ", 2);
+                out.put(part);
             }
         }
     }
@@ -271,8 +281,9 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
         PyObject* f[field_count];
         r.read(block, f);
         const Type type = type_of(f[f_type]);
-        const Piece text = r.stripped(f[f_text]);
-        if (text.empty() && type != Type::table_row) continue;
+        Piece text = r.stripped_unscanned(f[f_text]);
+        if ((text.empty() && type != Type::table_row) || type == Type::other) continue;
+        text = scanned(text);
         if (type == Type::heading) {
             PyObject* level = f[f_level];
             long long v = 2;
@@ -305,7 +316,7 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
 
 // The body of an answer: its structured blocks when they give anything, else its parsed text.
 void assemble_body(Reader& r, PyObject* const* f, Assembly& out) {
-    const Piece text = r.stripped(f[f_text]);
+    const Piece text = r.stripped_unscanned(f[f_text]);
     if (f[f_is_success] == Py_False && text.empty()) return;
     PyObject* blocks = exact_list(f[f_blocks]);
     if (blocks && PyList_GET_SIZE(blocks) > 0) {
@@ -320,66 +331,99 @@ void assemble_body(Reader& r, PyObject* const* f, Assembly& out) {
     }
 }
 
-void write_number(Collapser& out, long long n) {
+/// The texts that every report writes, looked at once per report.
+struct Literals {
+    explicit Literals(const State& st)
+        : heading_open(literal(st.heading_open)), heading_colon(literal(st.heading_colon)),
+          fallback_open(literal(st.fallback_open)), fallback_close(literal(st.fallback_close)),
+          missing_answer_close(literal(st.missing_answer_close)), products_heading(literal(st.products_heading)),
+          answer_heading(literal(st.answer_heading)), asins_heading(literal(st.asins_heading)),
+          summary_heading(literal(st.summary_heading)) {}
+
+    Piece heading_open, heading_colon, fallback_open, fallback_close, missing_answer_close, products_heading,
+        answer_heading, asins_heading, summary_heading;
+
+    int kind() const noexcept {
+        int k = PyUnicode_1BYTE_KIND;
+        for (const Piece* p : {&heading_open, &heading_colon, &fallback_open, &fallback_close, &missing_answer_close,
+                               &products_heading, &answer_heading, &asins_heading, &summary_heading})
+            k = std::max<int>(k, p->kind);
+        return k;
+    }
+
+private:
+    static Piece literal(const Ref& s) noexcept { return scanned(Piece::of(s.get())); }
+};
+
+template <class Out>
+void write_number(Writer<Out>& out, long long n) {
     char digits[24];
     auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-    out.feed_word(digits, static_cast<std::size_t>(end - digits));
+    out.word(digits, static_cast<std::size_t>(end - digits));
 }
 
-void write_section(Reader& r, Lines& lines, Assembly& body, long long number, PyObject* answer,
-                   const std::vector<Piece>& questions) {
-    const State& st = r.st();
-    PyObject* f[field_count];
-    if (exact_dict(answer)) r.read(answer, f);
-    else std::fill(f, f + field_count, Py_None);  // read as an empty record
-    const Links products(r, f[f_product_links], false);
-    const Piece summary = r.stripped(f[f_summary]);
-    body.clear();
-    assemble_body(r, f, body);
-    const Links recommended(r, f[f_recommended], true);
+/// One answer's section, read.
+struct Section {
+    Section(Reader& r, PyObject* answer, Assembly& body_) : body(body_) {
+        PyObject* f[field_count];
+        if (exact_dict(answer)) r.read(answer, f);
+        else std::fill(f, f + field_count, Py_None);  // read as an empty record
+        products.emplace(r, f[f_product_links], false);
+        summary = r.stripped(f[f_summary]);
+        body.clear();
+        assemble_body(r, f, body);
+        recommended.emplace(r, f[f_recommended], true);
+    }
 
-    lines.next_section();
-    Collapser& heading = lines.next();
-    heading.feed(st.heading_open.get());
-    write_number(heading, number);
-    heading.feed(st.heading_colon.get());
-    if (number <= static_cast<long long>(questions.size())) {
-        heading.feed(questions[static_cast<std::size_t>(number - 1)]);
-    } else {
-        heading.feed(st.fallback_open.get());
+    template <class Out>
+    void write(Writer<Out>& lines, const Literals& lit, long long number, const std::vector<Piece>& questions) const {
+        lines.next_section();
+        Writer<Out>& heading = lines.next();
+        heading.put(lit.heading_open);
         write_number(heading, number);
-        heading.feed(st.fallback_close.get());
-    }
-    auto sub_heading = [&](const Ref& title) {
-        lines.next();
-        lines.next().feed(title.get());
-        lines.next();
-    };
-    if (!products.empty()) {
-        sub_heading(st.products_heading);
-        products.render(lines);
-    }
-    const bool has_body = body.renders();
-    if (has_body || summary.empty()) {
-        sub_heading(st.answer_heading);
-        if (has_body) {
-            body.render(lines);
+        heading.put(lit.heading_colon);
+        if (number <= static_cast<long long>(questions.size())) {
+            heading.put(questions[static_cast<std::size_t>(number - 1)]);
         } else {
-            Collapser& out = lines.next();
-            out.feed(st.fallback_open.get());
-            write_number(out, number);
-            out.feed(st.missing_answer_close.get());
+            heading.put(lit.fallback_open);
+            write_number(heading, number);
+            heading.put(lit.fallback_close);
+        }
+        auto sub_heading = [&](const Piece& title) {
+            lines.next();
+            lines.next().put(title);
+            lines.next();
+        };
+        if (!products->empty()) {
+            sub_heading(lit.products_heading);
+            products->render(lines);
+        }
+        const bool has_body = body.renders();
+        if (has_body || summary.empty()) {
+            sub_heading(lit.answer_heading);
+            if (has_body) {
+                body.render(lines);
+            } else {
+                Writer<Out>& out = lines.next();
+                out.put(lit.fallback_open);
+                write_number(out, number);
+                out.put(lit.missing_answer_close);
+            }
+        }
+        if (!recommended->empty()) {
+            sub_heading(lit.asins_heading);
+            recommended->render(lines);
+        }
+        if (!summary.empty()) {
+            sub_heading(lit.summary_heading);
+            lines.next().put(summary);
         }
     }
-    if (!recommended.empty()) {
-        sub_heading(st.asins_heading);
-        recommended.render(lines);
-    }
-    if (!summary.empty()) {
-        sub_heading(st.summary_heading);
-        lines.next().feed(summary);
-    }
-}
+
+    std::optional<Links> products, recommended;
+    Piece summary;
+    Assembly& body;
+};
 
 }  // namespace
 
@@ -393,14 +437,17 @@ Ref report(const Call& c, PyObject* data) {
     try {
         Arena arena;
         Reader reader(st, arena);
+        const Literals literals(st);
         std::vector<Piece> questions;
         extract_questions(reader, data, questions);
-        Collapser out;
-        Lines lines(out);
+        Output out;
         Assembly body;
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i)
-            write_section(reader, lines, body, static_cast<long long>(i) + 1, PyList_GET_ITEM(answers.get(), i),
-                          questions);
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i) {
+            const Section section(reader, PyList_GET_ITEM(answers.get(), i), body);
+            // Each section is written at one width, wide enough for everything read up to now.
+            out.widen(std::max(reader.kind(), literals.kind()));
+            with_writer(out, [&](auto& w) { section.write(w, literals, static_cast<long long>(i) + 1, questions); });
+        }
         return out.finish();
     } catch (const NotPlain&) {
         return {};

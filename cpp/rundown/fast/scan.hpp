@@ -69,35 +69,55 @@ inline Py_ssize_t find(const T* p, Py_ssize_t b, Py_ssize_t e, Maybe maybe, Exac
 
 }  // namespace detail
 
-/// The first "\r" or "\n" in [b, e), or e.
-template <class T>
-Py_ssize_t find_cr_lf(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
-    return detail::find(
-        p, b, e,
-        [](auto v) {
+namespace detail {
+
 #if defined(__SSE2__)
-            return _mm_or_si128(detail::eq<T>(v, detail::splat<T>('\n')), detail::eq<T>(v, detail::splat<T>('\r')));
-#else
-            return v;
+// Lanes that may be a str.splitlines() boundary: U+000A to U+001E (a few controls more than needed), U+0085,
+// and in the 2-byte width U+2028 and U+2029.
+template <class T>
+inline __m128i maybe_boundary(__m128i v) noexcept {
+    const __m128i low = sizeof(T) == 1 ? _mm_sub_epi8(v, splat<T>(0x0A)) : _mm_sub_epi16(v, splat<T>(0x0A));
+    __m128i m = _mm_or_si128(at_most<T>(low, 0x1E - 0x0A), eq<T>(v, splat<T>(0x85)));
+    if constexpr (sizeof(T) == 2) m = _mm_or_si128(m, eq<T>(_mm_or_si128(v, splat<T>(1)), splat<T>(0x2029)));
+    return m;
+}
 #endif
-        },
-        [](Py_UCS4 c) { return c == '\n' || c == '\r'; });
+
+inline bool is_boundary(Py_UCS4 c) noexcept {
+    return (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 || c == 0x2029;
 }
 
-/// The first "\r", "\n" or "|" in [b, e), or e.
+}  // namespace detail
+
+/// The first str.splitlines() boundary or "|" in [b, e), or e: where a line of a text walk ends, or what it
+/// holds that matters.
 template <class T>
-Py_ssize_t find_cr_lf_pipe(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+Py_ssize_t find_line_stop(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return detail::find(
         p, b, e,
         [](auto v) {
 #if defined(__SSE2__)
-            return _mm_or_si128(_mm_or_si128(detail::eq<T>(v, detail::splat<T>('\n')), detail::eq<T>(v, detail::splat<T>('\r'))),
-                                detail::eq<T>(v, detail::splat<T>('|')));
+            return _mm_or_si128(detail::maybe_boundary<T>(v), detail::eq<T>(v, detail::splat<T>('|')));
 #else
             return v;
 #endif
         },
-        [](Py_UCS4 c) { return c == '\n' || c == '\r' || c == '|'; });
+        [](Py_UCS4 c) { return c == '|' || detail::is_boundary(c); });
+}
+
+/// The first str.splitlines() boundary in [b, e), or e.
+template <class T>
+Py_ssize_t find_boundary(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
+    return detail::find(
+        p, b, e,
+        [](auto v) {
+#if defined(__SSE2__)
+            return detail::maybe_boundary<T>(v);
+#else
+            return v;
+#endif
+        },
+        [](Py_UCS4 c) { return detail::is_boundary(c); });
 }
 
 /// The first `c` (ASCII) in [b, e), or e.
@@ -114,27 +134,6 @@ Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) n
 #endif
         },
         [c](Py_UCS4 x) { return x == c; });
-}
-
-/// The first str.splitlines() boundary in [b, e), or e.
-template <class T>
-Py_ssize_t find_boundary(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
-    auto exact = [](Py_UCS4 c) {
-        return (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 || c == 0x2029;
-    };
-    return detail::find(
-        p, b, e,
-        [](auto v) {
-#if defined(__SSE2__)
-            __m128i m = _mm_or_si128(detail::at_most<T>(v, 0x1E), detail::eq<T>(v, detail::splat<T>(0x85)));
-            if constexpr (sizeof(T) == 2)
-                m = _mm_or_si128(m, detail::eq<T>(_mm_or_si128(v, detail::splat<T>(1)), detail::splat<T>(0x2029)));
-            return m;
-#else
-            return v;
-#endif
-        },
-        exact);
 }
 
 }  // namespace rundown::fast

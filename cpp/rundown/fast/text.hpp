@@ -5,30 +5,26 @@
 #include "pyhost/ops.hpp"
 #include "rundown/fast/scan.hpp"
 
-#include <deque>
 #include <vector>
 
 namespace rundown::fast {
 
-/// The contents of a Python str, read through its own buffer: no UTF-8 or other cache is attached to it.
-struct Src {
-    PyObject* obj;
-    int kind;
-    const void* data;
-    Py_ssize_t len;
-
-    explicit Src(PyObject* s) noexcept
-        : obj(s), kind(PyUnicode_KIND(s)), data(PyUnicode_DATA(s)), len(PyUnicode_GET_LENGTH(s)) {}
-    Py_UCS4 operator[](Py_ssize_t i) const noexcept { return PyUnicode_READ(kind, data, i); }
-};
-
-/// A slice [b, e) of a source string.
+/// A slice [b, e) of a Python str, read through the string's own buffer at its own width: no UTF-8 or
+/// other cache is attached to the string. `clean` records that the slice is known to hold no str.splitlines()
+/// boundary, so that output can take it as a part of one line without looking at it again.
 struct Piece {
-    const Src* src = nullptr;
+    const void* data = nullptr;
     Py_ssize_t b = 0, e = 0;
+    unsigned char kind = PyUnicode_1BYTE_KIND;
+    bool clean = false;
 
+    /// The whole of `s`, not yet looked at.
+    static Piece of(PyObject* s) noexcept {
+        return {PyUnicode_DATA(s), 0, PyUnicode_GET_LENGTH(s), static_cast<unsigned char>(PyUnicode_KIND(s)), false};
+    }
     bool empty() const noexcept { return b >= e; }
-    Py_UCS4 operator[](Py_ssize_t i) const noexcept { return (*src)[i]; }
+    Piece slice(Py_ssize_t from, Py_ssize_t to) const noexcept { return {data, from, to, kind, clean}; }
+    Py_UCS4 operator[](Py_ssize_t i) const noexcept { return PyUnicode_READ(kind, data, i); }
 };
 
 /// Character classes of the first 256 code points: bit 0 whitespace, bit 1 line boundary.
@@ -53,14 +49,11 @@ inline bool is_space(Py_UCS4 c) noexcept {
 }
 
 /// A line boundary of `str.splitlines()`.
-inline bool is_linebreak(Py_UCS4 c) noexcept {
-    if (c < 256) return latin1_class[c] & 2;
-    return c == 0x2028 || c == 0x2029;
-}
+inline bool is_linebreak(Py_UCS4 c) noexcept { return detail::is_boundary(c); }
 
-/// Calls `f` with the string's buffer as a typed pointer.
+/// Calls `f` with the piece's buffer as a typed pointer.
 template <class F>
-decltype(auto) with_chars(const Src& s, F&& f) {
+decltype(auto) with_chars(const Piece& s, F&& f) {
     switch (s.kind) {
         case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(s.data));
         case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(s.data));
@@ -82,20 +75,22 @@ inline Piece rstrip(Piece p) noexcept {
 /// `str.strip()` without arguments.
 inline Piece strip(Piece p) noexcept { return rstrip(lstrip(p)); }
 
-/// The strings that one report reads, read in place for as long as the report is built.
+/// Whether [b, e) of `p` holds no str.splitlines() boundary: the piece, marked so.
+inline Piece scanned(Piece p) noexcept {
+    p.clean = with_chars(p, [&](const auto* c) { return find_boundary(c, p.b, p.e) == p.e; });
+    return p;
+}
+
+/// The strings that `str()` made for one report, kept alive while it is built.
 class Arena {
 public:
-    /// A source for a str that the caller keeps alive.
-    const Src* hold(PyObject* s) { return &srcs_.emplace_back(s); }
-    /// A source for a new str (the result of `str()`), owned here.
-    const Src* own(pyhost::Ref s) {
-        PyObject* p = s.get();
+    Piece own(pyhost::Ref s) {
+        const Piece p = Piece::of(s.get());
         refs_.push_back(std::move(s));
-        return &srcs_.emplace_back(p);
+        return p;
     }
 
 private:
-    std::deque<Src> srcs_;
     std::vector<pyhost::Ref> refs_;
 };
 

@@ -8,11 +8,12 @@ namespace rundown::fast {
 
 namespace {
 
-/// One line of the text: [b, e), where the next line starts (past the text's end for the last line), and
-/// whether the line holds a "|" (only such a line can be a table row).
+/// One line of the text: [b, e), where the next line starts (past the text's end for the last line),
+/// whether the line holds a "|" (only such a line can be a table row), and whether it holds a line boundary
+/// other than "\r" and "\n" (which the walk keeps within the line and the output splits at).
 struct Line {
     Py_ssize_t b, e, next;
-    bool pipe;
+    bool pipe, odd;
 };
 
 enum class Kind { none, text, heading, table, list_item };
@@ -21,7 +22,7 @@ template <class T>
 class Walk {
 public:
     Walk(Assembly& out, Piece text, const T* p)
-        : out_(out), src_(text.src), p_(p), begin_(text.b), end_(text.e), paragraph_(out.scratch_lines),
+        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(out.scratch_lines),
           cells_(out.scratch_cells) {
         paragraph_.clear();
     }
@@ -32,16 +33,26 @@ public:
     }
 
 private:
-    Piece piece(Py_ssize_t b, Py_ssize_t e) const noexcept { return {src_, b, e}; }
+    // A slice of the line: free of line boundaries unless the line holds odd ones.
+    Piece piece(const Line& line, Py_ssize_t b, Py_ssize_t e) const noexcept {
+        Piece p = text_.slice(b, e);
+        p.clean = !line.odd;
+        return p;
+    }
 
     // Lines end at "\r\n", "\r" or "\n"; a text that ends with a line break ends with an empty line.
     Line line_at(Py_ssize_t pos) const noexcept {
-        Py_ssize_t j = find_cr_lf_pipe(p_, pos, end_);
-        const bool pipe = j < end_ && p_[j] == '|';
-        if (pipe) j = find_cr_lf(p_, j + 1, end_);
-        Py_ssize_t next = end_ + 1;
-        if (j < end_) next = (p_[j] == '\r' && j + 1 < end_ && p_[j + 1] == '\n') ? j + 2 : j + 1;
-        return {pos, j, next, pipe};
+        Line line{pos, pos, end_ + 1, false, false};
+        Py_ssize_t j = pos;
+        for (;; ++j) {
+            j = line.pipe ? find_boundary(p_, j, end_) : find_line_stop(p_, j, end_);
+            if (j >= end_ || p_[j] == '\n' || p_[j] == '\r') break;
+            if (p_[j] == '|') line.pipe = true;
+            else line.odd = true;
+        }
+        line.e = j;
+        if (j < end_) line.next = (p_[j] == '\r' && j + 1 < end_ && p_[j + 1] == '\n') ? j + 2 : j + 1;
+        return line;
     }
 
     // Returns where the walk goes on.
@@ -64,7 +75,7 @@ private:
         Py_ssize_t text = 0;
         if (const int level = match_heading(p_, tb, te, text)) {
             flush_paragraph();
-            out_.heading(piece(text, te), level);
+            out_.heading(piece(line, text, te), level);
             last_ = Kind::heading;
             return line.next;
         }
@@ -75,12 +86,12 @@ private:
             }
         if (match_list_item(p_, tb, te, text)) {
             flush_paragraph();
-            out_.list_item(piece(text, te));
+            out_.list_item(piece(line, text, te));
             last_ = Kind::list_item;
             return line.next;
         }
         if (last_ == Kind::list_item && is_space(p_[line.b])) {
-            out_.extend_item(piece(tb, te));
+            out_.extend_item(piece(line, tb, te));
             return line.next;
         }
         buffer(line);
@@ -91,11 +102,11 @@ private:
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         cells_.clear();
-        if (!match_pipe_row(src_, p_, header.b, header.e, cells_)) return -1;
+        if (!match_pipe_row(piece(header, header.b, header.e), p_, header.b, header.e, cells_)) return -1;
         const std::size_t header_cells = cells_.size();
         if (header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !match_pipe_row(src_, p_, delimiter.b, delimiter.e, cells_) ||
+        if (!delimiter.pipe || !match_pipe_row(piece(delimiter, delimiter.b, delimiter.e), p_, delimiter.b, delimiter.e, cells_) ||
             !is_delimiter_row(cells_.data() + header_cells, cells_.size() - header_cells))
             return -1;
         flush_paragraph();
@@ -105,7 +116,7 @@ private:
             const Line row = line_at(pos);
             if (skip_space(p_, row.b, row.e) == row.e) break;
             cells_.clear();
-            if (!row.pipe || !match_pipe_row(src_, p_, row.b, row.e, cells_) ||
+            if (!row.pipe || !match_pipe_row(piece(row, row.b, row.e), p_, row.b, row.e, cells_) ||
                 is_delimiter_row(cells_.data(), cells_.size()))
                 break;
             out_.table_row(cells_.data(), cells_.size());
@@ -119,10 +130,12 @@ private:
     // those blanks are not part of the paragraph. A blank line starts a slice, so none ends in a line break.
     void buffer(const Line& line) {
         const Py_ssize_t kept = trim_space(p_, line.b, line.e);
-        if (!paragraph_.empty() && extendable_ && line.b == next_line_ && kept > line.b)
+        if (!paragraph_.empty() && extendable_ && line.b == next_line_ && kept > line.b) {
             paragraph_.back().e = kept;
-        else
-            paragraph_.push_back(piece(line.b, kept));
+            paragraph_.back().clean = false;  // it holds the line break now
+        } else {
+            paragraph_.push_back(piece(line, line.b, kept));
+        }
         extendable_ = true;
         for (Py_ssize_t i = kept; i < line.e && extendable_; ++i) extendable_ = !is_linebreak(p_[i]);
         next_line_ = line.next;
@@ -151,7 +164,7 @@ private:
     }
 
     Assembly& out_;
-    const Src* src_;
+    const Piece text_;
     const T* p_;
     const Py_ssize_t begin_, end_;
     bool in_fence_ = false;
@@ -165,7 +178,7 @@ private:
 }  // namespace
 
 void walk_text(Assembly& out, Piece text) {
-    with_chars(*text.src, [&](const auto* p) { Walk(out, text, p).run(); });
+    with_chars(text, [&](const auto* p) { Walk(out, text, p).run(); });
 }
 
 }  // namespace rundown::fast

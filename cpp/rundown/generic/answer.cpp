@@ -10,7 +10,8 @@ Ref format_answer_body(const Call& c) {
     PyObject* answer = c.arg(1);
     Ref text = text_of(st, get(answer, st.get, st.text, Py_None));
     Ref is_success = get(answer, st.get, st.is_success_key, Py_None);
-    if (is_success.get() == Py_False && PyUnicode_GET_LENGTH(text.get()) == 0) return new_list();
+    // The stripped text need not be a str (a str subclass may strip to anything), so it is tested by its truth.
+    if (is_success.get() == Py_False && !truthy(text)) return new_list();
     Ref blocks = call_method(c.self, st.build_answer_blocks, text, get(answer, st.get, st.blocks_key, Py_None));
     return call_method(c.self, st.render_blocks, blocks);
 }

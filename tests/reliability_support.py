@@ -1,0 +1,162 @@
+"""Shared by the reliability tests: a realistic record, the scale of the long loops, and measurements of what
+a loop of calls keeps (references, traced Python memory, resident memory including C++ allocations)."""
+
+from __future__ import annotations
+
+import gc
+import os
+import random
+import subprocess
+import sys
+import textwrap
+import tracemalloc
+
+# .ci/run sets TAVIK_SANITIZED=1 for the run under AddressSanitizer, where every call is several times slower:
+# the loops then run a tenth of their calls and resident memory, which the sanitizer's quarantine of freed
+# blocks inflates, is not compared.
+SANITIZED = os.environ.get("TAVIK_SANITIZED") == "1"
+LOOP_CALLS = 2_000 if SANITIZED else 20_000
+
+PHRASES_EN = "waterproof seams breathable hood light pack fits true to size durable zipper vents".split()
+PHRASES_ZH = ["防水性能很好", "透气面料", "适合登山", "重量较轻", "性价比高", "做工扎实"]
+
+
+def _sentence(rng: random.Random, zh: bool) -> str:
+    if zh:
+        return "，".join(rng.choice(PHRASES_ZH) for _ in range(rng.randint(2, 4))) + "。"
+    return " ".join(rng.choice(PHRASES_EN) for _ in range(rng.randint(5, 10))).capitalize() + "."
+
+
+def markdown_text(rng: random.Random, zh: bool) -> str:
+    """One answer text with every construct the text walk knows."""
+    return "\n".join([
+        f"## {_sentence(rng, zh)[:20]}", _sentence(rng, zh), _sentence(rng, zh), "",
+        f"- {_sentence(rng, zh)}", f"  {_sentence(rng, zh)}", f"1. {_sentence(rng, zh)}", "",
+        "| 型号 | 重量 |" if zh else "| Model | Weight |", "| --- | :---: |",
+        f"| A{rng.randint(1, 99)} | {rng.randint(200, 900)} g |", f"| B | 1 | surplus |", "",
+        "```text", f"# {_sentence(rng, zh)}", "```", _sentence(rng, zh) + "   ", "\r\n\r\n",
+    ])
+
+
+def structured_blocks(rng: random.Random, zh: bool) -> list:
+    return [
+        {"type": "heading", "text": _sentence(rng, zh)[:20], "level": rng.randint(0, 9)},
+        {"type": "paragraph", "text": _sentence(rng, zh)},
+        {"type": "list_item", "text": _sentence(rng, zh)},
+        {"type": "list_item", "text": " "},
+        {"type": "image", "text": "photo.png"},
+        {"type": "table_row", "cells": ["Model", "Weight", "Rating"]},
+        {"type": "table_row", "cells": [f"A{rng.randint(1, 99)}", None, 4.5]},
+        {"type": "table_row", "text": "B | 300 g"},
+    ]
+
+
+def links(rng: random.Random, n: int) -> list:
+    out: list = []
+    for i in range(n):
+        asin = f"B0{rng.randint(10**7, 10**8 - 1)}"
+        if i % 3 == 0:
+            out.append(f"  {asin}  ")
+        else:
+            out.append({"asin": asin, "title": _sentence(rng, i % 2 == 0)[:24], "href": f"/dp/{asin}",
+                        "source": "similar", "description": _sentence(rng, False)})
+    return out
+
+
+def realistic_record(n_answers: int = 6, seed: int = 7) -> dict:
+    """A decoded run result: Chinese and English answers, text and structured blocks, link lists, summaries,
+    a failed answer and an answer that is not a dict."""
+    rng = random.Random(seed)
+    answers: list = []
+    for i in range(n_answers):
+        zh = i % 2 == 0
+        answers.append({
+            "isSuccess": True,
+            "text": markdown_text(rng, zh),
+            "blocks": structured_blocks(rng, zh) if i % 3 == 0 else [],
+            "productLinks": links(rng, 1 + i % 3),
+            "recommendedAsins": links(rng, 1 + i % 2),
+            "summaryText": f"  {_sentence(rng, zh)}  ",
+        })
+    answers[2 % n_answers] = {"isSuccess": False, "text": "", "blocks": [{"type": "paragraph", "text": "x"}]}
+    answers.append(None)
+    questions = [{"question": _sentence(rng, i % 2 == 0)} if i % 2 else _sentence(rng, True) for i in range(n_answers - 1)]
+    return {"questions": ["  ", *questions], "answers": answers, "upload_payload": {"records": [{"questions": ["u"]}]}}
+
+
+def resident_bytes() -> int:
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def walk(obj, seen=None):
+    """`obj` and every container and value inside it, each once."""
+    seen = {} if seen is None else seen
+    if id(obj) in seen:
+        return seen
+    seen[id(obj)] = obj
+    if isinstance(obj, dict):
+        for key, value in obj.items():
+            walk(key, seen)
+            walk(value, seen)
+    elif isinstance(obj, (list, tuple)):
+        for value in obj:
+            walk(value, seen)
+    return seen
+
+
+def shared(obj) -> bool:
+    """Objects whose reference count the rest of the interpreter changes too: None, bools, small ints, and
+    strings the compiler or the interpreter interns (names and single characters)."""
+    if obj is None or isinstance(obj, bool) or (type(obj) is int and -5 <= obj <= 256):
+        return True
+    return type(obj) is str and (len(obj) <= 1 or obj.isidentifier())
+
+
+def run_quietly(call, n: int, expected: type[BaseException] | None) -> None:
+    for _ in range(n):
+        if expected is None:
+            call()
+            continue
+        try:
+            call()
+        except expected:
+            pass
+        else:
+            raise AssertionError(f"{call} did not raise {expected.__name__}")
+
+
+def assert_loop_keeps_nothing(call, inputs, expected: type[BaseException] | None = None, calls: int = LOOP_CALLS,
+                              traced_bound: int = 64_000, resident_bound: int = 4 << 20) -> None:
+    """Runs `call` `calls` times after a warm-up; the reference counts of everything inside `inputs`, the traced
+    Python memory and (outside the sanitizer run) the resident memory must come out as they went in."""
+    objects = [o for o in walk(inputs).values() if not shared(o)]
+    run_quietly(call, max(calls // 20, 50), expected)
+    gc.collect()
+    counts = [sys.getrefcount(o) for o in objects]
+    resident = resident_bytes()
+    # Most calls run untraced (tracing costs more than the calls); the traced stretch sees Python allocations.
+    run_quietly(call, calls - calls // 10, expected)
+    tracemalloc.start()
+    try:
+        gc.collect()
+        traced = tracemalloc.get_traced_memory()[0]
+        run_quietly(call, calls // 10, expected)
+        gc.collect()
+        traced = tracemalloc.get_traced_memory()[0] - traced
+    finally:
+        tracemalloc.stop()
+    grown = resident_bytes() - resident
+    after = [sys.getrefcount(o) for o in objects]
+    changed = [(type(objects[i]).__name__, repr(objects[i])[:40], counts[i], after[i])
+               for i in range(len(objects)) if after[i] != counts[i]]
+    assert not changed, f"reference counts changed over {calls} calls: {changed[:5]}"
+    assert traced < traced_bound, f"{traced} traced bytes kept over {calls // 10} calls"
+    if not SANITIZED:
+        assert grown < resident_bound, f"resident memory grew by {grown} bytes over {calls} calls"
+
+
+def run_python(code: str, timeout: float = 120) -> subprocess.CompletedProcess:
+    """`code` in a fresh interpreter, so that a crash fails one test instead of ending the run."""
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
+                          timeout=timeout)

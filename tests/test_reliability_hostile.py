@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from reliability_support import run_python, shared, walk
+from reliability_support import SANITIZED, run_python, shared, walk
 from tavik.amazon_rufus.domain import models
 from tavik.amazon_rufus.services import prompt_pool
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
@@ -323,6 +323,31 @@ def test_unbounded_re_entry_ends_in_recursion_error():
 
     record = {"answers": [{"text": "x"}]}
     assert_raises_cleanly(lambda: Writer().format_data(record), record, RecursionError)
+
+
+def test_unbounded_re_entry_on_a_small_thread_stack_ends_in_recursion_error():
+    # Every native call counts as a level of the recursion, so the limit is reached before a 1.5 MB stack
+    # overflows (the sanitizer's larger frames get the default 8 MB).
+    result = run_python(f"""
+        import threading
+        from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+        class Writer(RundownWriter):
+            def _format_answer_body(self, index, answer):
+                return [self.format_data({{"answers": [answer]}})]
+
+        def run():
+            try:
+                Writer().format_data({{"answers": [{{"text": "x"}}]}})
+            except RecursionError:
+                print("RecursionError")
+
+        threading.stack_size({8192 if SANITIZED else 1536} * 1024)
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+    """)
+    assert (result.returncode, result.stdout) == (0, "RecursionError\n"), result.stderr[-2000:]
 
 
 def test_a_step_that_replaces_the_class_s_steps_mid_report():

@@ -179,8 +179,14 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
                      expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
         return nullptr;
     }
+    // A body that calls back into Python (a step of the instance, a value's __str__) is a C level of the
+    // recursion that the interpreter does not count by itself: counted here, unbounded re-entry ends in
+    // RecursionError instead of overflowing the C stack.
+    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
     Call call{callable, checked[0], checked + 1};
-    return guarded([&] { return f->spec->body(call); });
+    PyObject* result = guarded([&] { return f->spec->body(call); });
+    Py_LeaveRecursiveCall();
+    return result;
 }
 
 PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) noexcept {

@@ -1,0 +1,201 @@
+"""Long loops over every method of both classes, on their results and on their error paths: no reference, no
+Python memory and no C++ memory is kept from one call to the next."""
+
+from pathlib import Path
+
+import pytest
+
+from reliability_support import assert_loop_keeps_nothing, realistic_record
+from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
+from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+RECORD = realistic_record()
+TEXT = RECORD["answers"][0]["text"]
+LINES = TEXT.split("\n")
+TABLE_AT = next(i for i, line in enumerate(LINES) if line.startswith("| Model") or line.startswith("| 型号"))
+ANSWER = RECORD["answers"][0]
+BLOCKS = ANSWER["blocks"]
+
+
+class Boom(Exception):
+    pass
+
+
+class RaisingText:
+    def __str__(self):
+        raise Boom("no text")
+
+
+class RaisingIndex:
+    def __index__(self):
+        raise Boom("no index")
+
+
+class Generic(RundownWriter):
+    """Replaces no behaviour, but one replaced step sends every report down the generic path."""
+
+    def _question_at(self, questions, index):
+        return super()._question_at(questions, index)
+
+
+HOSTILE = [
+    {"answers": [{"text": TEXT, "summaryText": object()}]},  # not plain: the generic path
+    {"answers": [{"text": RaisingText()}]},
+    {"answers": [{"blocks": [{"type": "table_row", "cells": [RaisingText()]}]}]},
+    {"answers": [{"text": 10**5000}]},  # str() refuses the number
+    {"answers": [{"blocks": type("Blocks", (list,), {})([{"type": "paragraph", "text": "p"}])}]},
+]
+
+WRITER_CALLS = [
+    ("format_data", (RECORD,), {}, None),
+    ("_extract_questions", (RECORD,), {}, None),
+    ("_normalize_question_list", (RECORD["questions"],), {}, None),
+    ("_question_at", (["a", "b"], 2), {}, None),
+    ("_question_at", (["a", "b"], 9), {}, None),
+    ("_format_section", (1, ANSWER, "q"), {}, None),
+    ("_format_answer_body", (1, ANSWER), {}, None),
+    ("_format_product_links", (ANSWER["productLinks"],), {}, None),
+    ("_format_recommended_asins", (ANSWER["recommendedAsins"],), {}, None),
+    ("_format_link_items", (ANSWER["productLinks"],), {"include_source": 1}, None),
+    ("_build_answer_blocks", (TEXT, BLOCKS), {}, None),
+    ("_build_answer_blocks", (TEXT, None), {}, None),
+    ("_build_structured_answer_blocks", (BLOCKS,), {}, None),
+    ("_normalize_structured_row", ({"type": "table_row", "text": "a | b"},), {}, None),
+    ("_normalize_row_cells", (["a", "b", "c"], 2), {}, None),
+    ("_normalize_row_cells", (["a"], 3.5), {}, None),
+    ("_to_structured_blocks", ([{"kind": "table", "header": ["a", "b"], "rows": [["1", "2"], "x"]}, {"kind": "heading"}],), {}, None),
+    ("_render_blocks", ([{"type": "heading", "text": "h", "level": 1}, {"type": "list", "items": ["a"]},
+                         {"type": "table", "header": ["a"], "rows": [["b", 1]]}, {"type": "text", "text": 3}],), {}, None),
+    ("_collapse_blank_lines", (TEXT + "\n\n \n",), {}, None),
+    ("_build_text_fallback_blocks", (TEXT,), {}, None),
+    ("_normalize_text_lines", (TEXT,), {}, None),
+    ("_parse_markdown_heading", ("  ### Heading  ",), {}, None),
+    ("_parse_markdown_list_item", ("12) item",), {}, None),
+    ("_parse_markdown_table", (LINES, TABLE_AT), {}, None),
+    ("_parse_pipe_row", ("| a | b |",), {}, None),
+    ("_is_markdown_delimiter_row", (["---", ":---:"],), {}, None),
+    # Error paths: argument checks, binding, conversions and exceptions from the record's values.
+    ("format_data", (type("Data", (dict,), {})(),), {}, TypeError),
+    ("format_data", (), {"data": RECORD, "extra": 1}, TypeError),
+    ("_question_at", (["a"], RaisingIndex()), {}, Boom),
+    ("_normalize_row_cells", (["a"], "2"), {}, TypeError),
+    ("_format_link_items", ([],), {}, TypeError),
+    ("_parse_markdown_table", (["| a | b |", "| --- | --- |", None], 0), {}, AttributeError),
+    ("_render_blocks", ([{"type": "list", "items": None}],), {}, TypeError),
+    ("_to_structured_blocks", ([3],), {}, AttributeError),
+]
+
+
+@pytest.mark.parametrize("name, args, kwargs, expected", WRITER_CALLS,
+                         ids=[f"{c[0]}-{c[3].__name__ if c[3] else 'ok'}-{i}" for i, c in enumerate(WRITER_CALLS)])
+def test_writer_method_keeps_nothing(name, args, kwargs, expected):
+    method = getattr(RundownWriter(), name)
+    assert_loop_keeps_nothing(lambda: method(*args, **kwargs), (args, kwargs), expected)
+
+
+@pytest.mark.parametrize("writer", [RundownWriter(), Generic()], ids=["native", "generic"])
+def test_realistic_report_keeps_nothing(writer):
+    expected = RundownWriter().format_data(RECORD)
+    assert writer.format_data(RECORD) == expected
+    assert_loop_keeps_nothing(lambda: writer.format_data(RECORD), RECORD)
+
+
+@pytest.mark.parametrize("record", HOSTILE, ids=["not plain", "str raises", "cell str raises", "huge int", "list subclass"])
+def test_hostile_record_keeps_nothing(record):
+    writer = RundownWriter()
+    try:
+        writer.format_data(record)
+        expected = None
+    except Exception as error:  # the loop expects the same exception at every call
+        expected = type(error)
+    assert_loop_keeps_nothing(lambda: writer.format_data(record), record, expected)
+
+
+def test_a_failing_step_override_keeps_nothing():
+    class Writer(RundownWriter):
+        def _format_answer_body(self, index, answer):
+            raise Boom(index)
+
+    writer = Writer()
+    assert_loop_keeps_nothing(lambda: writer.format_data(RECORD), RECORD, Boom)
+
+
+# -- The question bank. --------------------------------------------------------------------------------------
+
+BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
+TEMPLATE = {"id": "7", "description": None, "preferred_version_index": True, "created_at": {"at": [1]},
+            "questions": [{"id": 2, "text": "b", "position": 3}, "skip", {"id": 1, "position": -1.5}]}
+
+# The bad files of the loading tests, and what each raises.
+BAD_FILES = [
+    (b"", PromptPoolNotReadyError),
+    (b'{"items": [{"id": 1', PromptPoolNotReadyError),
+    (b"\xef\xbb\xbf{}", PromptPoolNotReadyError),
+    (b'{"items": "\xff"}', UnicodeDecodeError),
+    (b"[]", AttributeError),
+    (b'"items"', AttributeError),
+    (b'{"other": []}', PromptPoolNotReadyError),
+    (b'{"items": null}', PromptPoolNotReadyError),
+    (b'{"items": {"0": {}}}', PromptPoolNotReadyError),
+    (b'{"items": 1}', PromptPoolNotReadyError),
+    (b'{"items": []}', PromptPoolNotReadyError),
+    (b'{"items": [{}]}', PromptPoolNotReadyError),
+    (b'{"items": [{"questions": ["q", 1, null, []]}]}', PromptPoolNotReadyError),
+    (b'{"items": ["x"]}', TypeError),
+    (b'{"items": [{"questions": null}]}', TypeError),
+    (b'{"items": [{"questions": [{"position": "first"}]}]}', ValueError),
+    (b'{"items": [{"id": Infinity}]}', OverflowError),
+    (None, IsADirectoryError),  # a directory where the file should be
+    ("missing", PromptPoolNotReadyError),
+]
+
+
+def make_bank(skills: Path, content) -> PromptPoolService:
+    path = skills / BANK
+    if content != "missing":
+        path.parent.mkdir(parents=True)
+        if content is None:
+            path.mkdir()
+        else:
+            path.write_bytes(content)
+    return PromptPoolService(str(skills))
+
+
+def test_loading_every_bad_file_keeps_nothing(tmp_path):
+    services = [make_bank(tmp_path / str(i), content) for i, (content, _) in enumerate(BAD_FILES)]
+    for service, (_, error) in zip(services, BAD_FILES):
+        with pytest.raises(error):
+            service.load_templates()
+    turn = iter(range(10**9))
+
+    def load_next():
+        service = services[next(turn) % len(services)]
+        service.load_templates()
+
+    # The loop counts each load as one call: every bad file is loaded LOOP_CALLS / 19 times.
+    assert_loop_keeps_nothing(load_next, services, Exception)
+
+
+@pytest.mark.parametrize(
+    "name, args, expected",
+    [
+        ("load_templates", (), None),
+        ("_resolve_question_templates_path", (), None),
+        ("_not_ready", (), None),
+        ("_parse_template", (TEMPLATE,), None),
+        ("_parse_question", (TEMPLATE["questions"][0],), None),
+        ("_parse_template", ({"questions": [{"id": None}]},), TypeError),
+        ("_parse_question", (type("Item", (dict,), {})(),), TypeError),
+        ("_parse_template", (), TypeError),
+    ],
+)
+def test_question_bank_method_keeps_nothing(tmp_path, name, args, expected):
+    service = make_bank(tmp_path, b'{"items": [{"questions": [{"id": 1, "text": "q"}]}, {"id": 2}]}')
+    method = getattr(service, name)
+    assert_loop_keeps_nothing(lambda: method(*args), (args, service), expected)
+
+
+@pytest.mark.parametrize("skills_dir, expected", [("~/skills", None), (None, None), ("", None), (Path("x"), TypeError)])
+def test_constructor_keeps_nothing(skills_dir, expected):
+    assert_loop_keeps_nothing(lambda: PromptPoolService(skills_dir), skills_dir, expected)

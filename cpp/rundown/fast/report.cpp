@@ -21,12 +21,6 @@ using pyhost::Ref;
 namespace {
 
 
-PyObject* lookup(PyObject* dict, PyObject* key) {
-    PyObject* v = PyDict_GetItemWithError(dict, key);
-    if (!v && PyErr_Occurred()) throw pyhost::Error{};
-    return v ? v : Py_None;
-}
-
 // -- Plain records. -------------------------------------------------------------------------------------------
 
 /// Thrown where the record holds a value whose reading could run Python code: a subclassed dict, list or str,
@@ -58,7 +52,8 @@ bool plain_container(PyObject* v) noexcept { return PyList_CheckExact(v) || PyTu
 
 enum Field : int {
     f_type, f_text, f_level, f_cells, f_summary, f_is_success, f_blocks, f_product_links, f_recommended, f_asin,
-    f_title, f_href, f_source, f_description, f_question, field_count
+    f_title, f_href, f_source, f_description, f_question, f_answers, f_questions, f_upload_payload, f_records,
+    field_count
 };
 
 /// Reads the known fields of a dict by walking its entries; the key objects of decoded JSON repeat from dict
@@ -70,7 +65,9 @@ public:
                  st.cells.get(),       st.summary_text_key.get(), st.is_success_key.get(),
                  st.blocks_key.get(),  st.product_links_key.get(), st.recommended_asins_key.get(),
                  st.asin.get(),        st.title.get(),         st.href.get(),
-                 st.source.get(),      st.description.get(),   st.question.get()} {}
+                 st.source.get(),      st.description.get(),   st.question.get(),
+                 st.answers.get(),     st.questions.get(),     st.upload_payload.get(),
+                 st.records.get()} {}
 
     /// The values of `dict` by field; None where a field is missing.
     void read(PyObject* dict, PyObject** out) {
@@ -170,16 +167,20 @@ void normalize_questions(Reader& r, PyObject* raw, std::vector<Piece>& out) {
     }
 }
 
-void extract_questions(Reader& r, PyObject* data, std::vector<Piece>& out) {
-    const State& st = r.st();
-    normalize_questions(r, lookup(data, st.questions.get()), out);
+// The question texts of the record, whose fields are `f`: its own, else those of the upload payload's first record.
+void extract_questions(Reader& r, PyObject* const* f, std::vector<Piece>& out) {
+    normalize_questions(r, f[f_questions], out);
     if (!out.empty()) return;
-    PyObject* payload = exact_dict(lookup(data, st.upload_payload.get()));
+    PyObject* payload = exact_dict(f[f_upload_payload]);
     if (!payload) return;
-    PyObject* records = exact_list(lookup(payload, st.records.get()));
+    PyObject* fp[field_count];
+    r.read(payload, fp);
+    PyObject* records = exact_list(fp[f_records]);
     if (!records || PyList_GET_SIZE(records) == 0) return;
     PyObject* first = exact_dict(PyList_GET_ITEM(records, 0));
-    if (first) normalize_questions(r, lookup(first, st.questions.get()), out);
+    if (!first) return;
+    r.read(first, fp);
+    normalize_questions(r, fp[f_questions], out);
 }
 
 /// The lines of one link list.
@@ -429,21 +430,25 @@ struct Section {
 
 Ref report(const Call& c, PyObject* data) {
     const State& st = c.state<State>();
-    Ref answers = Ref::borrow(lookup(data, st.answers.get()));
-    if (!PyList_Check(answers.get())) return st.empty;
-    if (!PyList_CheckExact(answers.get())) return {};
-    if (PyList_GET_SIZE(answers.get()) == 0) return st.empty;
-    // No Python code runs from here on, so the record cannot change and borrowed references stay valid.
+    // No Python code runs from here on: the record's dicts are read by walking their entries, never by a lookup
+    // that could ask a key's __eq__, and a value whose reading could run code sends the call down the generic
+    // path before it does. So the record cannot change, and borrowed references stay valid.
     try {
         Arena arena;
         Reader reader(st, arena);
+        PyObject* f[field_count];
+        reader.read(data, f);
+        PyObject* answers = f[f_answers];
+        if (!PyList_Check(answers)) return st.empty;
+        if (!PyList_CheckExact(answers)) return {};
+        if (PyList_GET_SIZE(answers) == 0) return st.empty;
         const Literals literals(st);
         std::vector<Piece> questions;
-        extract_questions(reader, data, questions);
+        extract_questions(reader, f, questions);
         Output out;
         Assembly body;
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i) {
-            const Section section(reader, PyList_GET_ITEM(answers.get(), i), body);
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
+            const Section section(reader, PyList_GET_ITEM(answers, i), body);
             // Each section is written at one width, wide enough for everything read up to now.
             out.widen(std::max(reader.kind(), literals.kind()));
             with_writer(out, [&](auto& w) { section.write(w, literals, static_cast<long long>(i) + 1, questions); });

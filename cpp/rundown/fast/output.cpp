@@ -3,8 +3,6 @@
 #include "rundown/fast/output.hpp"
 
 #include <algorithm>
-#include <cstdlib>
-#include <new>
 
 namespace rundown::fast {
 
@@ -24,58 +22,78 @@ void convert(const From* from, To* to, Py_ssize_t n) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) to[i] = static_cast<To>(from[i]);
 }
 
-// The OR of all characters: below 128, 256 or 65536 exactly when every character is, which is all that the
-// choice of a str's width needs (and, unlike a maximum, it vectorises with plain SSE2).
+// A character that the str's width needs: the OR of the characters is below 128, 256 or 65536 exactly when
+// every character is (and, unlike a maximum, it vectorises with plain SSE2). Taken in blocks, so that the
+// search ends at the first block that holds a character of the buffer's own width, which in most reports is
+// near the start.
 template <class T>
-Py_UCS4 bits_of(const T* p, Py_ssize_t n) noexcept {
-    T bits = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) bits |= p[i];
+Py_UCS4 maxchar_of(const T* p, Py_ssize_t n) noexcept {
+    const Py_UCS4 widest = sizeof(T) == 1 ? 0x80 : sizeof(T) == 2 ? 0x100 : 0x10000;
+    Py_UCS4 bits = 0;
+    for (Py_ssize_t at = 0; at < n && bits < widest; at += 256) {
+        T block = 0;
+        for (Py_ssize_t i = at, end = std::min(n, at + 256); i < end; ++i) block |= p[i];
+        bits |= block;
+    }
+    if (bits >= widest) return sizeof(T) == 1 ? 0xFF : sizeof(T) == 2 ? 0xFFFF : 0x10FFFF;
     return bits;
 }
 
-void* allocate(Py_ssize_t n, int kind) {
-    void* p = std::malloc(static_cast<std::size_t>(n) * static_cast<std::size_t>(kind));
-    if (!p) throw std::bad_alloc();
-    return p;
+// A new str of `n` characters of `kind`, to be written: the widest character of a width, so that the layout
+// is that of a str which needs the width (the one-byte width of a str with a character past ASCII).
+pyhost::Ref blank_str(Py_ssize_t n, int kind) {
+    return pyhost::check(PyUnicode_New(n, kind == PyUnicode_1BYTE_KIND ? 0xFF : kind == PyUnicode_2BYTE_KIND ? 0xFFFF : 0x10FFFF));
 }
 
 }  // namespace
 
-Output::~Output() { std::free(data_); }
-
 void Output::grow(Py_ssize_t n) {
     // Doubling keeps the copies of growth to a few; the first size holds a short report in one page or two.
     const Py_ssize_t cap = std::max(len_ + n, std::max<Py_ssize_t>(2 * cap_, 4096));
-    void* grown = std::realloc(data_, static_cast<std::size_t>(cap) * static_cast<std::size_t>(kind_));
-    if (!grown) throw std::bad_alloc();
-    data_ = grown;
+    if (!str_) {
+        str_ = blank_str(cap, kind_);
+    } else {
+        PyObject* s = str_.release();  // the only reference, as resizing in place needs
+        if (PyUnicode_Resize(&s, cap) < 0) throw pyhost::Error{};
+        str_ = pyhost::Ref::steal(s);
+    }
+    data_ = PyUnicode_DATA(str_.get());
     cap_ = cap;
 }
 
 void Output::widen(int kind) {
     if (kind <= kind_) return;
     const Py_ssize_t cap = std::max<Py_ssize_t>(cap_, 4096);
-    void* wider = allocate(cap, kind);
+    pyhost::Ref wider = blank_str(cap, kind);
+    void* to_data = PyUnicode_DATA(wider.get());
     with_kind(kind_, [&](auto from) {
         with_kind(kind, [&](auto to) {
-            convert(static_cast<const decltype(from)*>(data_), static_cast<decltype(to)*>(wider), len_);
+            convert(static_cast<const decltype(from)*>(data_), static_cast<decltype(to)*>(to_data), len_);
         });
     });
-    std::free(data_);
-    data_ = wider;
+    str_ = std::move(wider);
+    data_ = to_data;
     kind_ = kind;
     cap_ = cap;
 }
 
 pyhost::Ref Output::finish() {
-    const Py_UCS4 bits = with_kind(kind_, [&](auto c) {
+    const Py_UCS4 maxchar = with_kind(kind_, [&](auto c) {
         using T = decltype(c);
         Writer<T>(*this).end_line();
-        return bits_of(static_cast<const T*>(data_), len_);
+        return maxchar_of(static_cast<const T*>(data_), len_);
     });
-    pyhost::Ref result = pyhost::check(PyUnicode_New(len_, bits < 65536 ? bits : 0x10FFFF));
+    if (len_ == 0) return pyhost::check(PyUnicode_New(0, 0));
+    const int needed = maxchar < 256 ? PyUnicode_1BYTE_KIND : maxchar < 65536 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
+    // An ASCII report has a layout of its own; a one-byte buffer has that of a str past ASCII.
+    if (needed == kind_ && (kind_ != PyUnicode_1BYTE_KIND || maxchar >= 128)) {
+        // The buffer is the report: cut to its length, in place.
+        PyObject* s = str_.release();
+        if (PyUnicode_Resize(&s, len_) < 0) throw pyhost::Error{};
+        return pyhost::Ref::steal(s);
+    }
+    pyhost::Ref result = pyhost::check(PyUnicode_New(len_, maxchar));
     PyObject* s = result.get();
-    if (len_ == 0) return result;
     with_kind(kind_, [&](auto from) {
         with_kind(PyUnicode_KIND(s), [&](auto to) {
             using To = decltype(to);

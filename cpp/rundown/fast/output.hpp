@@ -6,15 +6,16 @@
 
 #include "rundown/fast/text.hpp"
 
+#include <cstdint>
 #include <cstring>
 
 namespace rundown::fast {
 
-/// The buffer: characters of one of the three str widths, widened between sections as wider text arrives.
+/// The buffer: a str of one of the three widths, not yet shown to anyone, that becomes the report when its
+/// width turns out to be the right one. It is widened between sections as wider text arrives.
 class Output {
 public:
     Output() = default;
-    ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
@@ -29,6 +30,7 @@ private:
     friend class Writer;
     void grow(Py_ssize_t n);
 
+    pyhost::Ref str_;  // its length is the capacity
     void* data_ = nullptr;
     int kind_ = PyUnicode_1BYTE_KIND;
     Py_ssize_t len_ = 0, cap_ = 0;
@@ -114,12 +116,65 @@ private:
     template <class In>
     void copy(const In* s, Py_ssize_t n) {
         Out* d = room(n);
-        if (sizeof(In) == sizeof(Out) && n > 16) {
-            std::memcpy(d, s, static_cast<std::size_t>(n) * sizeof(Out));
-        } else {
-            for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough
-        }
+        if constexpr (sizeof(In) == sizeof(Out)) copy_bytes(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(s), n * static_cast<Py_ssize_t>(sizeof(Out)));
+        else if constexpr (sizeof(In) == 1 && sizeof(Out) == 2) widen_copy(d, s, n);
+        else for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough
         o_.len_ += n;
+    }
+
+    // Short copies are most of them: done with two moves of a size class that overlap in the middle, never
+    // touching a byte outside either range.
+    static void copy_bytes(char* d, const char* s, Py_ssize_t n) noexcept {
+        auto move = [&](auto word, Py_ssize_t at) {
+            std::memcpy(&word, s + at, sizeof word);
+            std::memcpy(d + at, &word, sizeof word);
+        };
+        if (n >= 16) {
+            if (n > 64) {
+                std::memcpy(d, s, static_cast<std::size_t>(n));
+                return;
+            }
+            for (Py_ssize_t at = 0; at + 16 < n; at += 16) move(block16{}, at);
+            move(block16{}, n - 16);
+        } else if (n >= 8) {
+            move(std::uint64_t{}, 0);
+            move(std::uint64_t{}, n - 8);
+        } else if (n >= 4) {
+            move(std::uint32_t{}, 0);
+            move(std::uint32_t{}, n - 4);
+        } else {
+            for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
+        }
+    }
+    struct block16 {
+        std::uint64_t lo, hi;
+    };
+
+    // One byte per character to two, in the same manner.
+    static void widen_copy(Py_UCS2* d, const Py_UCS1* s, Py_ssize_t n) noexcept {
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        auto wide16 = [&](Py_ssize_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at + 8), _mm_unpackhi_epi8(v, zero));
+        };
+        auto wide8 = [&](Py_ssize_t at) {
+            const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + at));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_unpacklo_epi8(v, zero));
+        };
+        if (n >= 16) {
+            for (Py_ssize_t at = 0; at + 16 < n; at += 16) wide16(at);
+            wide16(n - 16);
+            return;
+        }
+        if (n >= 8) {
+            wide8(0);
+            wide8(n - 8);
+            return;
+        }
+#endif
+        for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
     }
 
     template <class In>

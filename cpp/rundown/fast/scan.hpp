@@ -84,7 +84,8 @@ inline __m128i maybe_boundary(__m128i v) noexcept {
 #endif
 
 inline bool is_boundary(Py_UCS4 c) noexcept {
-    return (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (c > 0x1E) return c == 0x85 || (c | 1) == 0x2029;  // most characters take this test and the next
+    return c >= 0x1C || (c >= 0x0A && c <= 0x0D);
 }
 
 }  // namespace detail

@@ -81,6 +81,13 @@ public:
     }
 
 private:
+    // Equality of two exact str, whose widths are the narrowest that hold them.
+    static bool same_text(PyObject* a, PyObject* b) noexcept {
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(a);
+        return n == PyUnicode_GET_LENGTH(b) && PyUnicode_KIND(a) == PyUnicode_KIND(b) &&
+               std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), static_cast<std::size_t>(n) * PyUnicode_KIND(a)) == 0;
+    }
+
     int id_of(PyObject* key) {
         Slot& slot = cache_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % cache_size];
         if (slot.key == key) return slot.id;
@@ -89,7 +96,7 @@ private:
         int id = -1;
         if (PyUnicode_CheckExact(key))
             for (int i = 0; i < field_count && id < 0; ++i)
-                if (key == names_[i] || PyUnicode_Compare(key, names_[i]) == 0) id = i;
+                if (key == names_[i] || same_text(key, names_[i])) id = i;
         slot = {key, id};  // the key lives as long as the record, which outlives this reader
         return id;
     }

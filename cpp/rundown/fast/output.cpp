@@ -42,7 +42,8 @@ Py_UCS4 maxchar_of(const T* p, Py_ssize_t n) noexcept {
 // A new str of `n` characters of `kind`, to be written: the widest character of a width, so that the layout
 // is that of a str which needs the width (the one-byte width of a str with a character past ASCII).
 pyhost::Ref blank_str(Py_ssize_t n, int kind) {
-    return pyhost::check(PyUnicode_New(n, kind == PyUnicode_1BYTE_KIND ? 0xFF : kind == PyUnicode_2BYTE_KIND ? 0xFFFF : 0x10FFFF));
+    const Py_UCS4 widest = kind == PyUnicode_1BYTE_KIND ? 0xFF : kind == PyUnicode_2BYTE_KIND ? 0xFFFF : 0x10FFFF;
+    return pyhost::check(PyUnicode_New(n, widest));
 }
 
 }  // namespace
@@ -84,7 +85,8 @@ pyhost::Ref Output::finish() {
         return maxchar_of(static_cast<const T*>(data_), len_);
     });
     if (len_ == 0) return pyhost::check(PyUnicode_New(0, 0));
-    const int needed = maxchar < 256 ? PyUnicode_1BYTE_KIND : maxchar < 65536 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
+    const int needed =
+        maxchar < 256 ? PyUnicode_1BYTE_KIND : maxchar < 65536 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
     // An ASCII report has a layout of its own; a one-byte buffer has that of a str past ASCII.
     if (needed == kind_ && (kind_ != PyUnicode_1BYTE_KIND || maxchar >= 128)) {
         // The buffer is the report: cut to its length, in place.

@@ -71,7 +71,9 @@ public:
         });
     }
     /// ASCII text without line boundaries, such as a number or a mark.
-    void word(const char* s, std::size_t n) { copy(reinterpret_cast<const unsigned char*>(s), static_cast<Py_ssize_t>(n)); }
+    void word(const char* s, std::size_t n) {
+        copy(reinterpret_cast<const unsigned char*>(s), static_cast<Py_ssize_t>(n));
+    }
     /// A raw line boundary: the line ends, the next one begins.
     void line_break() {
         end_line();
@@ -116,9 +118,12 @@ private:
     template <class In>
     void copy(const In* s, Py_ssize_t n) {
         Out* d = room(n);
-        if constexpr (sizeof(In) == sizeof(Out)) copy_bytes(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(s), n * static_cast<Py_ssize_t>(sizeof(Out)));
-        else if constexpr (sizeof(In) == 1 && sizeof(Out) == 2) widen_copy(d, s, n);
-        else for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough
+        if constexpr (sizeof(In) == sizeof(Out))
+            copy_bytes(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(s), n * Py_ssize_t{sizeof(Out)});
+        else if constexpr (sizeof(In) == 1 && sizeof(Out) == 2)
+            widen_copy(d, s, n);
+        else
+            for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough
         o_.len_ += n;
     }
 
@@ -177,6 +182,8 @@ private:
         for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
     }
 
+    // A piece with line boundaries of its own, a line at a time. A "\r\n" is one boundary; such pieces are
+    // stripped texts and lines, which never end in whitespace, so none is cut in two between pieces.
     template <class In>
     void split(const In* s, Py_ssize_t b, Py_ssize_t e) {
         for (;;) {

@@ -310,7 +310,8 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
             cells.clear();
             PyObject* given = exact_list(f[f_cells]);
             if (given && PyList_GET_SIZE(given) > 0) {
-                for (Py_ssize_t k = 0; k < PyList_GET_SIZE(given); ++k) cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
+                for (Py_ssize_t k = 0; k < PyList_GET_SIZE(given); ++k)
+                    cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
                 out.table_row(cells.data(), cells.size());
             } else if (match_pipe_row(r.text(f[f_text]), cells)) {
                 out.table_row(cells.data(), cells.size());

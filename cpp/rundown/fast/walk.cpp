@@ -98,15 +98,18 @@ private:
         return line.next;
     }
 
+    // The cells of a pipe row on the line, appended to the working cells; false for any other line.
+    bool row_cells(const Line& line) { return match_pipe_row(piece(line, line.b, line.e), p_, line.b, line.e, cells_); }
+
     // A pipe table from `header`: a header row, a delimiter row, then body rows up to a blank line, a line
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         cells_.clear();
-        if (!match_pipe_row(piece(header, header.b, header.e), p_, header.b, header.e, cells_)) return -1;
+        if (!row_cells(header)) return -1;
         const std::size_t header_cells = cells_.size();
         if (header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !match_pipe_row(piece(delimiter, delimiter.b, delimiter.e), p_, delimiter.b, delimiter.e, cells_) ||
+        if (!delimiter.pipe || !row_cells(delimiter) ||
             !is_delimiter_row(cells_.data() + header_cells, cells_.size() - header_cells))
             return -1;
         flush_paragraph();
@@ -116,7 +119,7 @@ private:
             const Line row = line_at(pos);
             if (skip_space(p_, row.b, row.e) == row.e) break;
             cells_.clear();
-            if (!row.pipe || !match_pipe_row(piece(row, row.b, row.e), p_, row.b, row.e, cells_) ||
+            if (!row.pipe || !row_cells(row) ||
                 is_delimiter_row(cells_.data(), cells_.size()))
                 break;
             out_.table_row(cells_.data(), cells_.size());

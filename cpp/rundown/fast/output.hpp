@@ -72,7 +72,9 @@ public:
     }
     /// ASCII text without line boundaries, such as a number or a mark.
     void word(const char* s, std::size_t n) {
-        copy(reinterpret_cast<const unsigned char*>(s), static_cast<Py_ssize_t>(n));
+        Out* d = room(static_cast<Py_ssize_t>(n));
+        for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);  // a few characters
+        o_.len_ += static_cast<Py_ssize_t>(n);
     }
     /// A raw line boundary: the line ends, the next one begins.
     void line_break() {

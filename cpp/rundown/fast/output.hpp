@@ -65,10 +65,16 @@ public:
 
     void put(const Piece& p) {
         if (p.empty()) return;
-        with_chars(p, [&](const auto* s) {
-            if (p.clean) copy(s + p.b, p.e - p.b);
-            else split(s, p.b, p.e);
-        });
+        if (!p.clean) return split(p);
+        switch (p.kind) {
+            case PyUnicode_1BYTE_KIND: return copy(static_cast<const Py_UCS1*>(p.data) + p.b, p.e - p.b);
+            case PyUnicode_2BYTE_KIND:
+                if constexpr (sizeof(Out) >= 2) return copy(static_cast<const Py_UCS2*>(p.data) + p.b, p.e - p.b);
+                break;
+            default:
+                if constexpr (sizeof(Out) == 4) return copy(static_cast<const Py_UCS4*>(p.data) + p.b, p.e - p.b);
+                break;
+        }
     }
     /// ASCII text without line boundaries, such as a number or a mark.
     void word(const char* s, std::size_t n) {
@@ -186,6 +192,9 @@ private:
 
     // A piece with line boundaries of its own, a line at a time. A "\r\n" is one boundary; such pieces are
     // stripped texts and lines, which never end in whitespace, so none is cut in two between pieces.
+    [[gnu::noinline]] void split(const Piece& p) {
+        with_chars(p, [&](const auto* s) { split(s, p.b, p.e); });
+    }
     template <class In>
     void split(const In* s, Py_ssize_t b, Py_ssize_t e) {
         for (;;) {

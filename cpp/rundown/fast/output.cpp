@@ -3,6 +3,8 @@
 #include "rundown/fast/output.hpp"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 
 namespace rundown::fast {
 
@@ -39,41 +41,36 @@ Py_UCS4 maxchar_of(const T* p, Py_ssize_t n) noexcept {
     return bits;
 }
 
-// A new str of `n` characters of `kind`, to be written: the widest character of a width, so that the layout
-// is that of a str which needs the width (the one-byte width of a str with a character past ASCII).
-pyhost::Ref blank_str(Py_ssize_t n, int kind) {
-    const Py_UCS4 widest = kind == PyUnicode_1BYTE_KIND ? 0xFF : kind == PyUnicode_2BYTE_KIND ? 0xFFFF : 0x10FFFF;
-    return pyhost::check(PyUnicode_New(n, widest));
+void* allocate(Py_ssize_t n, int kind) {
+    void* p = std::malloc(static_cast<std::size_t>(n) * static_cast<std::size_t>(kind));
+    if (!p) throw std::bad_alloc();
+    return p;
 }
 
 }  // namespace
 
+Output::~Output() { std::free(data_); }
+
 void Output::grow(Py_ssize_t n) {
     // Doubling keeps the copies of growth to a few; the first size holds a short report in one page or two.
     const Py_ssize_t cap = std::max(len_ + n, std::max<Py_ssize_t>(2 * cap_, 4096));
-    if (!str_) {
-        str_ = blank_str(cap, kind_);
-    } else {
-        PyObject* s = str_.release();  // the only reference, as resizing in place needs
-        if (PyUnicode_Resize(&s, cap) < 0) throw pyhost::Error{};
-        str_ = pyhost::Ref::steal(s);
-    }
-    data_ = PyUnicode_DATA(str_.get());
+    void* grown = std::realloc(data_, static_cast<std::size_t>(cap) * static_cast<std::size_t>(kind_));
+    if (!grown) throw std::bad_alloc();
+    data_ = grown;
     cap_ = cap;
 }
 
 void Output::widen(int kind) {
     if (kind <= kind_) return;
     const Py_ssize_t cap = std::max<Py_ssize_t>(cap_, 4096);
-    pyhost::Ref wider = blank_str(cap, kind);
-    void* to_data = PyUnicode_DATA(wider.get());
+    void* wider = allocate(cap, kind);
     with_kind(kind_, [&](auto from) {
         with_kind(kind, [&](auto to) {
-            convert(static_cast<const decltype(from)*>(data_), static_cast<decltype(to)*>(to_data), len_);
+            convert(static_cast<const decltype(from)*>(data_), static_cast<decltype(to)*>(wider), len_);
         });
     });
-    str_ = std::move(wider);
-    data_ = to_data;
+    std::free(data_);
+    data_ = wider;
     kind_ = kind;
     cap_ = cap;
 }
@@ -84,18 +81,9 @@ pyhost::Ref Output::finish() {
         Writer<T>(*this).end_line();
         return maxchar_of(static_cast<const T*>(data_), len_);
     });
-    if (len_ == 0) return pyhost::check(PyUnicode_New(0, 0));
-    const int needed =
-        maxchar < 256 ? PyUnicode_1BYTE_KIND : maxchar < 65536 ? PyUnicode_2BYTE_KIND : PyUnicode_4BYTE_KIND;
-    // An ASCII report has a layout of its own; a one-byte buffer has that of a str past ASCII.
-    if (needed == kind_ && (kind_ != PyUnicode_1BYTE_KIND || maxchar >= 128)) {
-        // The buffer is the report: cut to its length, in place.
-        PyObject* s = str_.release();
-        if (PyUnicode_Resize(&s, len_) < 0) throw pyhost::Error{};
-        return pyhost::Ref::steal(s);
-    }
     pyhost::Ref result = pyhost::check(PyUnicode_New(len_, maxchar));
     PyObject* s = result.get();
+    if (len_ == 0) return result;
     with_kind(kind_, [&](auto from) {
         with_kind(PyUnicode_KIND(s), [&](auto to) {
             using To = decltype(to);

@@ -11,11 +11,11 @@
 
 namespace rundown::fast {
 
-/// The buffer: a str of one of the three widths, not yet shown to anyone, that becomes the report when its
-/// width turns out to be the right one. It is widened between sections as wider text arrives.
+/// The buffer: characters of one of the three str widths, widened between sections as wider text arrives.
 class Output {
 public:
     Output() = default;
+    ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
@@ -30,7 +30,6 @@ private:
     friend class Writer;
     void grow(Py_ssize_t n);
 
-    pyhost::Ref str_;  // its length is the capacity
     void* data_ = nullptr;
     int kind_ = PyUnicode_1BYTE_KIND;
     Py_ssize_t len_ = 0, cap_ = 0;

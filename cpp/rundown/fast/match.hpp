@@ -73,11 +73,12 @@ bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return b == e;
 }
 
-/// The cells of a pipe row of [b, e) of `line`'s buffer `p` (split on every "|", stripped, one empty cell
-/// dropped at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of
-/// `line`; false, with `cells` unchanged, for any other line.
+/// The cells of a pipe row of `line`, whose buffer is `p` (split on every "|", stripped, one empty cell dropped
+/// at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of `line`;
+/// false, with `cells` unchanged, for any other line.
 template <class T>
-bool match_pipe_row(const Piece& line, const T* p, Py_ssize_t b, Py_ssize_t e, std::vector<Piece>& cells) {
+bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
+    const Py_ssize_t b = line.b, e = line.e;
     Py_ssize_t pipe = find_ascii(p, b, e, '|');
     if (pipe == e) return false;
     const std::size_t base = cells.size();
@@ -136,7 +137,7 @@ inline bool match_delimiter_cell(Piece cell) noexcept {
 }
 
 inline bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
-    return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p, line.b, line.e, cells); });
+    return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p, cells); });
 }
 
 }  // namespace rundown::fast

@@ -114,7 +114,7 @@ private:
 
 class Reader {
 public:
-    Reader(const State& st, Arena& arena) : st_(st), arena_(arena), fields_(st) {}
+    Reader(const State& st, Arena& arena) : arena_(arena), fields_(st) {}
 
     /// The known fields of a dict, by `Field`.
     void read(PyObject* dict, PyObject** out) { fields_.read(dict, out); }
@@ -142,7 +142,6 @@ public:
     /// The stripped text, not looked at: for a text that is walked or only tested.
     Piece stripped_unscanned(PyObject* v) { return strip(text(v)); }
 
-    const State& st() const noexcept { return st_; }
     /// The widest str width read so far.
     int kind() const noexcept { return kind_; }
 
@@ -151,7 +150,6 @@ private:
         kind_ = std::max<int>(kind_, p.kind);
         return p;
     }
-    const State& st_;
     Arena& arena_;
     Fields fields_;
     int kind_ = PyUnicode_1BYTE_KIND;
@@ -347,18 +345,15 @@ struct Literals {
           fallback_open(literal(st.fallback_open)), fallback_close(literal(st.fallback_close)),
           missing_answer_close(literal(st.missing_answer_close)), products_heading(literal(st.products_heading)),
           answer_heading(literal(st.answer_heading)), asins_heading(literal(st.asins_heading)),
-          summary_heading(literal(st.summary_heading)) {}
+          summary_heading(literal(st.summary_heading)) {
+        for (const Piece* p : {&heading_open, &heading_colon, &fallback_open, &fallback_close, &missing_answer_close,
+                               &products_heading, &answer_heading, &asins_heading, &summary_heading})
+            kind = std::max<int>(kind, p->kind);
+    }
 
     Piece heading_open, heading_colon, fallback_open, fallback_close, missing_answer_close, products_heading,
         answer_heading, asins_heading, summary_heading;
-
-    int kind() const noexcept {
-        int k = PyUnicode_1BYTE_KIND;
-        for (const Piece* p : {&heading_open, &heading_colon, &fallback_open, &fallback_close, &missing_answer_close,
-                               &products_heading, &answer_heading, &asins_heading, &summary_heading})
-            k = std::max<int>(k, p->kind);
-        return k;
-    }
+    int kind = PyUnicode_1BYTE_KIND;  // the widest of them
 
 private:
     static Piece literal(const Ref& s) noexcept { return scanned(Piece::of(s.get())); }
@@ -458,7 +453,7 @@ Ref report(const Call& c, PyObject* data) {
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
             const Section section(reader, PyList_GET_ITEM(answers, i), body);
             // Each section is written at one width, wide enough for everything read up to now.
-            out.widen(std::max(reader.kind(), literals.kind()));
+            out.widen(std::max(reader.kind(), literals.kind));
             with_writer(out, [&](auto& w) { section.write(w, literals, static_cast<long long>(i) + 1, questions); });
         }
         return out.finish();

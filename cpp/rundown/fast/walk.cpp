@@ -99,7 +99,7 @@ private:
     }
 
     // The cells of a pipe row on the line, appended to the working cells; false for any other line.
-    bool row_cells(const Line& line) { return match_pipe_row(piece(line, line.b, line.e), p_, line.b, line.e, cells_); }
+    bool row_cells(const Line& line) { return match_pipe_row(piece(line, line.b, line.e), p_, cells_); }
 
     // A pipe table from `header`: a header row, a delimiter row, then body rows up to a blank line, a line
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.

@@ -1,7 +1,10 @@
 """The native report against the generic one: the same text, or the same exception type, for any record;
 and the guard that picks the native report only while nothing it reaches has been replaced."""
 
+import os
 import re
+import signal
+import time
 import types
 
 import pytest
@@ -151,6 +154,43 @@ def test_every_code_point_survives_both_paths():
     chars = "".join(chr(c) for c in range(0x110000) if c % 7 == 0 or c < 0x3100)
     text = "x".join(chars[i:i + 64] for i in range(0, len(chars), 64))
     assert_same({"answers": [{"text": text, "summaryText": text}], "questions": [text]})
+
+
+# -- Long reports, whose sections a second thread helps to write. -------------------------------------
+
+# A first answer long enough that the rest of the report is shared between two threads.
+LONG = {"text": "## 概览\n" + "".join(f"- item {i}\n  more\n| a | b {i} |\n| --- | --- |\n| 1 | 2 |\n\npara {i}\n" for i in range(900))}
+
+
+@settings(FAST, max_examples=max(20, FAST.max_examples // 3))
+@given(st.lists(answer, min_size=1, max_size=12), st.lists(question, max_size=8))
+def test_long_reports_shared_between_threads_equal_generic(answers, questions):
+    assert_same({"questions": questions, "answers": [LONG, *answers, LONG, *answers]})
+
+
+@pytest.mark.parametrize("last", [{"text": type("Text", (str,), {})("x")}, {"text": 10**5000}, {"summaryText": object()}],
+                         ids=["str subclass", "huge int", "object"])
+def test_a_long_report_given_up_midway_equals_generic(last):
+    """Reading stops at the last answer, after the second thread has written sections already."""
+    assert_same({"answers": [LONG] * 6 + [last]})
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_long_reports_after_fork():
+    record = {"answers": [LONG] * 4}
+    expected = RundownWriter().format_data(record)  # the helper thread has started
+    pid = os.fork()
+    if pid == 0:
+        os._exit(0 if all(RundownWriter().format_data(record) == expected for _ in range(3)) else 1)
+    deadline = time.monotonic() + 60
+    while (done := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+        time.sleep(0.01)
+    if done[0] == 0:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        pytest.fail("the child's report did not finish")
+    assert os.waitstatus_to_exitcode(done[1]) == 0
+    assert RundownWriter().format_data(record) == expected
 
 
 # -- The guard. ---------------------------------------------------------------------------------------

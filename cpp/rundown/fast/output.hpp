@@ -2,6 +2,10 @@
 // trailing whitespace when it ends, a run of blank lines becomes one empty line, blank lines at the end go,
 // and text that holds line boundaries of its own is split at every str.splitlines() boundary on the way in.
 // The result is the same as joining the raw lines and tidying them afterwards, without a second pass.
+//
+// A report is written a section at a time, each section as a chunk of its own width. Every section begins
+// with a line that has text, so no run of blank lines reaches across two sections: the chunks, joined with
+// an empty line between them, are the tidied report.
 #pragma once
 
 #include "rundown/fast/text.hpp"
@@ -11,7 +15,17 @@
 
 namespace rundown::fast {
 
-/// The buffer: characters of one of the three str widths, widened between sections as wider text arrives.
+class Output;
+
+/// A finished chunk: `len` characters of `kind` bytes each at byte `offset` of its output.
+struct Chunk {
+    const Output* out = nullptr;
+    std::size_t offset = 0;
+    Py_ssize_t len = 0;
+    int kind = PyUnicode_1BYTE_KIND;
+};
+
+/// The buffer: finished chunks, one after another, then the chunk being written.
 class Output {
 public:
     Output() = default;
@@ -19,27 +33,39 @@ public:
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
+    /// Forgets every chunk; the buffer stays for the next ones.
+    void clear() noexcept { used_ = 0; }
+    std::size_t capacity() const noexcept { return cap_; }
+    /// Starts a chunk of characters of `kind`, with nothing written before it.
+    void begin(int kind) noexcept;
     int kind() const noexcept { return kind_; }
-    /// Makes room for characters of `kind`.
-    void widen(int kind);
-    /// The tidied report; the output is spent afterwards.
-    pyhost::Ref finish();
+    /// Ends the chunk being written; valid until the output is written to again or goes.
+    Chunk end() noexcept;
+
+    const void* at(std::size_t offset) const noexcept { return data_ + offset; }
 
 private:
     template <class>
     friend class Writer;
     void grow(Py_ssize_t n);
 
-    void* data_ = nullptr;
+    char* data_ = nullptr;
+    std::size_t used_ = 0, cap_ = 0;  // bytes: of the finished chunks, of the buffer
+    // The chunk being written, from byte base_: its width, its length and room in characters.
+    std::size_t base_ = 0;
     int kind_ = PyUnicode_1BYTE_KIND;
-    Py_ssize_t len_ = 0, cap_ = 0;
+    Py_ssize_t len_ = 0, room_ = 0;
     // The line being written: its separator from the lines before starts at mark_, its text at start_.
     Py_ssize_t mark_ = 0, start_ = 0;
     bool any_ = false;      // a line with text was kept
     bool pending_ = false;  // an empty line is due before the next line with text
     bool blank_ = false;    // the line that ended last was blank
-    bool started_ = false;  // the current section has a line
+    bool started_ = false;  // the chunk has a line
 };
+
+/// The report made of `chunks` joined with an empty line between them, as one str whose width the kept
+/// characters alone decide (whitespace cut at line ends may have been all that needed a wider one).
+pyhost::Ref join(const Chunk* chunks, std::size_t n);
 
 /// Writes lines into an output whose width holds every piece it is given.
 template <class Out>
@@ -53,15 +79,6 @@ public:
         o_.started_ = true;
         return *this;
     }
-    /// Begins the next section: "\n\n" between sections; its first line follows.
-    void next_section() {
-        if (o_.started_) {
-            line_break();
-            line_break();
-        }
-        o_.started_ = false;
-    }
-
     void put(const Piece& p) {
         if (p.empty()) return;
         if (!p.clean) return split(p);
@@ -87,7 +104,7 @@ public:
         begin_line();
     }
 
-    /// Ends the last line: called once, before the output is finished.
+    /// Ends the last line: called once, before the chunk ends.
     void end_line() noexcept {
         const Out* p = buffer();
         Py_ssize_t len = o_.len_;
@@ -104,9 +121,9 @@ public:
     }
 
 private:
-    Out* buffer() const noexcept { return static_cast<Out*>(o_.data_); }
+    Out* buffer() const noexcept { return reinterpret_cast<Out*>(o_.data_ + o_.base_); }
     Out* room(Py_ssize_t n) {
-        if (o_.len_ + n > o_.cap_) o_.grow(n);
+        if (o_.len_ + n > o_.room_) o_.grow(n);
         return buffer() + o_.len_;
     }
 

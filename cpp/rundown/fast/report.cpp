@@ -3,6 +3,7 @@
 #include "rundown/fast/report.hpp"
 
 #include "rundown/fast/blocks.hpp"
+#include "rundown/fast/helper.hpp"
 #include "rundown/fast/output.hpp"
 #include "rundown/fast/match.hpp"
 
@@ -10,7 +11,10 @@
 #include <charconv>
 #include <cstring>
 #include <cstdint>
-#include <optional>
+#include <exception>
+#include <memory>
+#include <vector>
+#include <utility>
 
 namespace rundown::fast {
 
@@ -137,13 +141,11 @@ public:
         if (PyUnicode_Check(v) && !PyUnicode_CheckExact(v)) throw NotPlain{};
         return PyUnicode_Check(v);
     }
-    /// The stripped text, looked at for line boundaries: the form in which a value is written out.
-    Piece stripped(PyObject* v) { return scanned(strip(text(v))); }
-    /// The stripped text, not looked at: for a text that is walked or only tested.
-    Piece stripped_unscanned(PyObject* v) { return strip(text(v)); }
+    /// The stripped text. It is not looked at for line boundaries here: the thread that writes it does that.
+    Piece stripped(PyObject* v) { return strip(text(v)); }
 
-    /// The widest str width read so far.
-    int kind() const noexcept { return kind_; }
+    /// The widest str width read since the last call.
+    int take_kind() noexcept { return std::exchange(kind_, PyUnicode_1BYTE_KIND); }
 
 private:
     Piece held(Piece p) noexcept {
@@ -197,7 +199,10 @@ struct Link {
 
 class Links {
 public:
-    Links(Reader& r, PyObject* raw, bool include_source) : include_source_(include_source) {
+    /// Reads the list `raw`; `include_source` adds each link's source to its line.
+    void read(Reader& r, PyObject* raw, bool include_source) {
+        include_source_ = include_source;
+        links_.clear();
         if (!exact_list(raw)) return;
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
             PyObject* item = PyList_GET_ITEM(raw, i);
@@ -255,7 +260,7 @@ private:
     bool shows_source(const Link& l) const noexcept { return include_source_ && !l.source.empty(); }
     bool label_empty(const Link& l) const noexcept { return l.asin.empty() && l.title.empty() && !shows_source(l); }
 
-    bool include_source_;
+    bool include_source_ = false;
     std::vector<Link> links_;
 };
 
@@ -287,9 +292,8 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
         PyObject* f[field_count];
         r.read(block, f);
         const Type type = type_of(f[f_type]);
-        Piece text = r.stripped_unscanned(f[f_text]);
+        Piece text = r.stripped(f[f_text]);
         if ((text.empty() && type != Type::table_row) || type == Type::other) continue;
-        text = scanned(text);
         if (type == Type::heading) {
             PyObject* level = f[f_level];
             long long v = 2;
@@ -321,23 +325,6 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
     out.finish();
 }
 
-// The body of an answer: its structured blocks when they give anything, else its parsed text.
-void assemble_body(Reader& r, PyObject* const* f, Assembly& out) {
-    const Piece text = r.stripped_unscanned(f[f_text]);
-    if (f[f_is_success] == Py_False && text.empty()) return;
-    PyObject* blocks = exact_list(f[f_blocks]);
-    if (blocks && PyList_GET_SIZE(blocks) > 0) {
-        assemble_structured(r, blocks, out);
-        if (!out.empty()) return;
-        out.clear();
-    }
-    // A stripped, non-empty text always yields a block, so the whole-text block of last resort never arises.
-    if (!text.empty()) {
-        walk_text(out, text);
-        out.finish();
-    }
-}
-
 /// The texts that every report writes, looked at once per report.
 struct Literals {
     explicit Literals(const State& st)
@@ -366,28 +353,95 @@ void write_number(Writer<Out>& out, long long n) {
     out.word(digits, static_cast<std::size_t>(end - digits));
 }
 
-/// One answer's section, read.
+enum class Body : unsigned char { none, blocks, text };
+
+/// One answer's section, read: everything it shows, as slices, and its display blocks when they come from
+/// structured blocks (a text is walked when the section is written).
 struct Section {
-    Section(Reader& r, PyObject* answer, Assembly& body_) : body(body_) {
+    void read(Reader& r, PyObject* answer) {
+        body = Body::none;
+        weight = 0;
+        blocks.clear();
         PyObject* f[field_count];
         if (exact_dict(answer)) r.read(answer, f);
         else std::fill(f, f + field_count, Py_None);  // read as an empty record
-        products.emplace(r, f[f_product_links], false);
+        products.read(r, f[f_product_links], false);
         summary = r.stripped(f[f_summary]);
-        body.clear();
-        assemble_body(r, f, body);
-        recommended.emplace(r, f[f_recommended], true);
+        read_body(r, f);
+        recommended.read(r, f[f_recommended], true);
+        kind = r.take_kind();
     }
 
+    // Its structured blocks when they give anything, else its parsed text.
+    void read_body(Reader& r, PyObject* const* f) {
+        const Piece full = r.stripped(f[f_text]);
+        if (f[f_is_success] == Py_False && full.empty()) return;
+        PyObject* given = exact_list(f[f_blocks]);
+        if (given && PyList_GET_SIZE(given) > 0) {
+            assemble_structured(r, given, blocks);
+            weight = 16 * PyList_GET_SIZE(given);
+            if (!blocks.empty()) {
+                body = Body::blocks;
+                return;
+            }
+            blocks.clear();
+        }
+        // A stripped, non-empty text always yields a block, so the whole-text block of last resort never arises.
+        if (!full.empty()) {
+            text = full;
+            body = Body::text;
+            weight += full.e - full.b;
+        }
+    }
+
+    Links products, recommended;
+    Piece summary, text;
+    Assembly blocks;
+    Body body = Body::none;
+    int kind = PyUnicode_1BYTE_KIND;  // the widest str width of what was read
+    Py_ssize_t weight = 0;   // a measure of the work of writing it
+    Chunk chunk;             // the section, written
+};
+
+/// Writes sections, each into a chunk of its own width.
+class Writing {
+public:
+    /// Starts a report with these texts.
+    void start(const Literals& lit, const std::vector<Piece>& questions) noexcept {
+        lit_ = &lit;
+        questions_ = &questions;
+        out_.clear();
+    }
+    std::size_t capacity() const noexcept { return out_.capacity(); }
+
+    void write(Section& s, long long number) {
+        const Literals& lit = *lit_;
+        const Piece* question = number <= static_cast<long long>(questions_->size())
+                                    ? &(*questions_)[static_cast<std::size_t>(number - 1)] : nullptr;
+        const Assembly* body = nullptr;
+        if (s.body == Body::blocks) {
+            body = &s.blocks;
+        } else if (s.body == Body::text) {
+            walked_.clear();
+            walk_text(walked_, s.text);
+            walked_.finish();
+            body = &walked_;
+        }
+        out_.begin(std::max({s.kind, lit.kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
+        with_writer(out_, [&](auto& w) { write(w, lit, s, number, question, body); });
+        s.chunk = out_.end();
+    }
+
+private:
     template <class Out>
-    void write(Writer<Out>& lines, const Literals& lit, long long number, const std::vector<Piece>& questions) const {
-        lines.next_section();
+    void write(Writer<Out>& lines, const Literals& lit, const Section& s, long long number, const Piece* question,
+               const Assembly* body) {
         Writer<Out>& heading = lines.next();
         heading.put(lit.heading_open);
         write_number(heading, number);
         heading.put(lit.heading_colon);
-        if (number <= static_cast<long long>(questions.size())) {
-            heading.put(questions[static_cast<std::size_t>(number - 1)]);
+        if (question) {
+            heading.put(*question);
         } else {
             heading.put(lit.fallback_open);
             write_number(heading, number);
@@ -398,15 +452,15 @@ struct Section {
             lines.next().put(title);
             lines.next();
         };
-        if (!products->empty()) {
+        if (!s.products.empty()) {
             sub_heading(lit.products_heading);
-            products->render(lines);
+            s.products.render(lines);
         }
-        const bool has_body = body.renders();
-        if (has_body || summary.empty()) {
+        const bool has_body = body && body->renders();
+        if (has_body || s.summary.empty()) {
             sub_heading(lit.answer_heading);
             if (has_body) {
-                body.render(lines);
+                body->render(lines);
             } else {
                 Writer<Out>& out = lines.next();
                 out.put(lit.fallback_open);
@@ -414,19 +468,150 @@ struct Section {
                 out.put(lit.missing_answer_close);
             }
         }
-        if (!recommended->empty()) {
+        if (!s.recommended.empty()) {
             sub_heading(lit.asins_heading);
-            recommended->render(lines);
+            s.recommended.render(lines);
         }
-        if (!summary.empty()) {
+        if (!s.summary.empty()) {
             sub_heading(lit.summary_heading);
-            lines.next().put(summary);
+            lines.next().put(s.summary);
         }
     }
 
-    std::optional<Links> products, recommended;
-    Piece summary;
-    Assembly& body;
+    const Literals* lit_ = nullptr;
+    const std::vector<Piece>* questions_ = nullptr;
+    Output out_;
+    Assembly walked_;
+};
+
+/// What a report needs besides the record, kept from one report to the next: a batch of reports then neither
+/// allocates its buffers again nor has the system provide their pages again.
+struct Workspace {
+    std::vector<Section> sections;
+    Writing own, helpers;
+    std::vector<Chunk> chunks;
+    bool busy = false;
+
+    /// Whether it is worth keeping after a report: not after a large one, so that one long report does not
+    /// keep its memory for the rest of the process.
+    bool keep() const noexcept {
+        constexpr std::size_t most = 4 << 20;  // bytes of output
+        return sections.size() <= 1024 && own.capacity() <= most && helpers.capacity() <= most;
+    }
+};
+
+/// The writing of a report's sections, shared with the helper thread: each thread takes the next section
+/// not yet taken, once it has been read, and writes it into a chunk of its own output.
+class Job final : public Task {
+public:
+    Job(Workspace& ws, std::size_t n, const Literals& lit, const std::vector<Piece>& questions)
+        : sections_(ws.sections.data()), n_(n), own_(ws.own), helpers_(ws.helpers) {
+        own_.start(lit, questions);
+        helpers_.start(lit, questions);
+    }
+
+    /// Sections [0, n) have been read.
+    void read_up_to(std::size_t n) noexcept { ready_.store(n, std::memory_order_release); }
+    /// No more sections are written.
+    void stop() noexcept { stop_.store(true, std::memory_order_relaxed); }
+    /// Writes the sections read and not yet taken, on the calling thread.
+    void work_ready() { work(own_, false); }
+    /// The calling thread's part, once every section has been read.
+    void work() { work(own_, true); }
+    bool failed() const noexcept { return failed_.load(std::memory_order_relaxed); }
+
+    void run() noexcept override {
+        try {
+            work(helpers_, true);
+        } catch (...) {  // out of memory: the calling thread finds out and raises
+            failed_.store(true, std::memory_order_relaxed);
+            stop();
+        }
+    }
+
+private:
+    // Takes sections one at a time; `wait` takes one that is still being read, and waits for it.
+    void work(Writing& w, bool wait) {
+        for (std::size_t i = next_.load(std::memory_order_relaxed);;) {
+            if (i >= n_ || (!wait && i >= ready_.load(std::memory_order_acquire))) return;
+            if (!next_.compare_exchange_weak(i, i + 1, std::memory_order_relaxed)) continue;
+            while (ready_.load(std::memory_order_acquire) <= i) {
+                if (stop_.load(std::memory_order_relaxed)) return;
+                relax();
+            }
+            if (stop_.load(std::memory_order_relaxed)) return;
+            w.write(sections_[i], static_cast<long long>(i) + 1);
+            i = next_.load(std::memory_order_relaxed);
+        }
+    }
+
+    Section* const sections_;
+    const std::size_t n_;
+    std::atomic<std::size_t> ready_{0}, next_{0};
+    std::atomic<bool> stop_{false}, failed_{false};
+    Writing &own_, &helpers_;
+};
+
+/// A report whose writing is expected to take this many characters or more is shared with the helper.
+constexpr Py_ssize_t shared_weight = 48 * 1024;
+
+/// Takes a job back from the helper, on every way out of the report.
+class Settle {
+public:
+    explicit Settle(Job& job) noexcept : job_(job) {}
+    ~Settle() {
+        if (!helper_) return;
+        if (std::uncaught_exceptions() > 0) job_.stop();
+        helper_->settle(job_);
+    }
+    Settle(const Settle&) = delete;
+    Settle& operator=(const Settle&) = delete;
+
+    void offer(Helper* h) noexcept {
+        if (h && h->offer(job_)) helper_ = h;
+    }
+    bool offered() const noexcept { return helper_ != nullptr; }
+    void settle() noexcept {
+        if (helper_) std::exchange(helper_, nullptr)->settle(job_);
+    }
+
+private:
+    Job& job_;
+    Helper* helper_ = nullptr;
+};
+
+/// The process's workspace while a report uses it, or one of the report's own when it is in use already
+/// (which only a report that starts while another is being written could find).
+class Lease {
+public:
+    Lease() {
+        static Workspace* kept = nullptr;  // used with the GIL held
+        kept_ = &kept;
+        if (!kept) kept = new Workspace();
+        if (kept->busy) {
+            own_ = std::make_unique<Workspace>();
+            ws_ = own_.get();
+        } else {
+            ws_ = kept;
+        }
+        ws_->busy = true;
+    }
+    ~Lease() {
+        ws_->busy = false;
+        if (ws_ == *kept_ && !ws_->keep()) {
+            delete *kept_;
+            *kept_ = nullptr;
+        }
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    Workspace& get() const noexcept { return *ws_; }
+
+private:
+    Workspace** kept_;
+    Workspace* ws_ = nullptr;
+    std::unique_ptr<Workspace> own_;
 };
 
 }  // namespace
@@ -444,19 +629,34 @@ Ref report(const Call& c, PyObject* data) {
         PyObject* answers = f[f_answers];
         if (!PyList_Check(answers)) return st.empty;
         if (!PyList_CheckExact(answers)) return {};
-        if (PyList_GET_SIZE(answers) == 0) return st.empty;
+        const auto n = static_cast<std::size_t>(PyList_GET_SIZE(answers));
+        if (n == 0) return st.empty;
         const Literals literals(st);
         std::vector<Piece> questions;
         extract_questions(reader, f, questions);
-        Output out;
-        Assembly body;
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
-            const Section section(reader, PyList_GET_ITEM(answers, i), body);
-            // Each section is written at one width, wide enough for everything read up to now.
-            out.widen(std::max(reader.kind(), literals.kind));
-            with_writer(out, [&](auto& w) { section.write(w, literals, static_cast<long long>(i) + 1, questions); });
+        reader.take_kind();  // each question counts for the section that shows it
+        Lease lease;
+        Workspace& ws = lease.get();
+        if (ws.sections.size() < n) ws.sections.resize(n);  // never moved from here on: the helper reads them
+        Job job(ws, n, literals, questions);
+        Settle helper(job);
+        Py_ssize_t weight = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            Section& section = ws.sections[i];
+            section.read(reader, PyList_GET_ITEM(answers, static_cast<Py_ssize_t>(i)));
+            job.read_up_to(i + 1);
+            weight += section.weight;
+            // Once the sections read so far promise a long report, the helper starts on them.
+            if (!helper.offered() && i + 1 < n && weight / static_cast<Py_ssize_t>(i + 1) * static_cast<Py_ssize_t>(n) >= shared_weight)
+                helper.offer(Helper::get());
+            if (!helper.offered()) job.work_ready();  // written while what it shows is at hand
         }
-        return out.finish();
+        job.work();
+        helper.settle();
+        if (job.failed()) throw std::bad_alloc();
+        ws.chunks.clear();
+        for (std::size_t i = 0; i < n; ++i) ws.chunks.push_back(ws.sections[i].chunk);
+        return join(ws.chunks.data(), n);
     } catch (const NotPlain&) {
         return {};
     }

@@ -52,6 +52,21 @@ bool plain_scalar(PyObject* v) noexcept {
 /// NotImplemented both ways without looking at the items).
 bool plain_container(PyObject* v) noexcept { return PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v); }
 
+/// Asks for the memory of the items of `list` that the loop at `i` reads next: the header of the item after the
+/// next, and the table of keys and values of the next one (whose header was asked for one turn before).
+inline void prefetch_ahead(PyObject* list, Py_ssize_t i) noexcept {
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    if (i + 4 < n) __builtin_prefetch(PyList_GET_ITEM(list, i + 4));
+    if (i + 2 < n) {
+        PyObject* next = PyList_GET_ITEM(list, i + 2);
+        if (PyDict_CheckExact(next)) {
+            const char* keys = reinterpret_cast<const char*>(reinterpret_cast<PyDictObject*>(next)->ma_keys);
+            __builtin_prefetch(keys);
+            __builtin_prefetch(keys + 64);
+        }
+    }
+}
+
 // -- The fields of the record's dicts, read in one pass over each dict. -------------------------------------
 
 enum Field : int {
@@ -93,7 +108,8 @@ private:
     }
 
     int id_of(PyObject* key) {
-        Slot& slot = cache_[(reinterpret_cast<std::uintptr_t>(key) >> 4) % cache_size];
+        const auto at = reinterpret_cast<std::uintptr_t>(key) >> 4;
+        Slot& slot = cache_[(at ^ (at >> 6)) % cache_size];
         if (slot.key == key) return slot.id;
         // A key of another kind could compare equal to a field name through Python code of its own.
         if (!PyUnicode_CheckExact(key) && !plain_scalar(key)) throw NotPlain{};
@@ -109,7 +125,7 @@ private:
         PyObject* key = nullptr;
         int id = -1;
     };
-    static constexpr std::size_t cache_size = 61;
+    static constexpr std::size_t cache_size = 64;
     PyObject* names_[field_count];
     Slot cache_[cache_size];
 };
@@ -205,6 +221,7 @@ public:
         links_.clear();
         if (!exact_list(raw)) return;
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
+            prefetch_ahead(raw, i);
             PyObject* item = PyList_GET_ITEM(raw, i);
             if (r.is_str(item)) {
                 Piece text = r.stripped(item);
@@ -287,6 +304,7 @@ Type type_of(PyObject* type) {
 void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
     std::vector<Piece>& cells = out.scratch_cells;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(blocks); ++i) {
+        prefetch_ahead(blocks, i);
         PyObject* block = exact_dict(PyList_GET_ITEM(blocks, i));
         if (!block) continue;
         PyObject* f[field_count];
@@ -642,6 +660,7 @@ Ref report(const Call& c, PyObject* data) {
         Settle helper(job);
         Py_ssize_t weight = 0;
         for (std::size_t i = 0; i < n; ++i) {
+            prefetch_ahead(answers, static_cast<Py_ssize_t>(i));
             Section& section = ws.sections[i];
             section.read(reader, PyList_GET_ITEM(answers, static_cast<Py_ssize_t>(i)));
             job.read_up_to(i + 1);

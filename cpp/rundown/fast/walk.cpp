@@ -1,6 +1,5 @@
 // The text walk: an answer's Markdown-like text, line by line, into display blocks. Paragraph lines are kept
-// as slices of the text (runs of consecutive lines as one slice), so a long answer is never copied. The walk
-// reads the text's buffer at its own width.
+// as slices of the text, so a long answer is never copied. The walk reads the text's buffer at its own width.
 #include "rundown/fast/blocks.hpp"
 #include "rundown/fast/match.hpp"
 
@@ -128,21 +127,8 @@ private:
         return pos;
     }
 
-    // A paragraph line, right-stripped. Consecutive lines share one slice of the text, which holds their
-    // line breaks; a line whose trailing blanks include a line boundary of another kind ends its slice, as
-    // those blanks are not part of the paragraph. A blank line starts a slice, so none ends in a line break.
-    void buffer(const Line& line) {
-        const Py_ssize_t kept = trim_space(p_, line.b, line.e);
-        if (!paragraph_.empty() && extendable_ && line.b == next_line_ && kept > line.b) {
-            paragraph_.back().e = kept;
-            paragraph_.back().clean = false;  // it holds the line break now
-        } else {
-            paragraph_.push_back(piece(line, line.b, kept));
-        }
-        extendable_ = true;
-        for (Py_ssize_t i = kept; i < line.e && extendable_; ++i) extendable_ = !is_linebreak(p_[i]);
-        next_line_ = line.next;
-    }
+    // A paragraph line, right-stripped.
+    void buffer(const Line& line) { paragraph_.push_back(piece(line, line.b, trim_space(p_, line.b, line.e))); }
 
     // The paragraph's lines joined with "\n" and stripped as a whole; nothing when that leaves no text.
     void flush_paragraph() {
@@ -173,8 +159,6 @@ private:
     bool in_fence_ = false;
     Kind last_ = Kind::none;
     std::vector<Piece>& paragraph_;
-    bool extendable_ = false;
-    Py_ssize_t next_line_ = -1;
     std::vector<Piece>& cells_;
 };
 

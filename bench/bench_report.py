@@ -7,7 +7,7 @@ that replaces one step) and of the same rules written as plain Python (reference
 round after round, the medians of the per-round ratios of both to the native path, the report's output rate
 (MB/s of UTF-8), and for each scale series the growth exponent (log-log slope of time against size).
 
-In each round every contender writes a batch of reports back to back (as many as take about 20 ms, at least
+In each round every contender writes a batch of reports back to back (as many as take 20 ms or more, at least
 one), and its time per report is the batch's time over its size: the figures of a process that writes reports
 one after another. The realistic case is also timed a single report at a time, each right after the other
 contenders' reports ("single calls"): what one report costs in a process busy with other work, its memory no
@@ -44,14 +44,22 @@ class Generic(RundownWriter):
 
 
 def batch_sizes(fns, batch: bool) -> list[int]:
-    """Reports per batch for each function: as many as take about 20 ms, or one for single calls."""
+    """Reports per batch for each function: the first count of 1, 2, 5, 10, 20, 50, ... whose batch takes
+    20 ms or more once the function has run (as `timeit` sizes its loops), or one for single calls."""
     if not batch:
         return [1] * len(fns)
     sizes = []
     for fn in fns:
-        t0 = time.perf_counter()
         fn()
-        sizes.append(max(1, min(10_000, int(0.02 / max(time.perf_counter() - t0, 1e-7)))))
+        k = 1
+        while True:
+            t0 = time.perf_counter()
+            for _ in range(k):
+                fn()
+            if time.perf_counter() - t0 >= 0.02:
+                break
+            k = k * 5 // 2 if str(k)[0] == "2" else k * 2
+        sizes.append(k)
     return sizes
 
 

@@ -82,24 +82,22 @@ bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
     Py_ssize_t pipe = find_ascii(p, b, e, '|');
     if (pipe == e) return false;
     const std::size_t base = cells.size();
+    bool content = false;  // a cell that is neither empty nor "-"
     for (Py_ssize_t start = b;; pipe = find_ascii(p, start, e, '|')) {
-        const Py_ssize_t cb = skip_space(p, start, pipe);
-        cells.push_back(line.slice(cb, trim_space(p, cb, pipe)));
+        const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
+        // An empty first cell is dropped (an empty last one below): there are two cells at least.
+        if (start != b || ce > cb) {
+            cells.push_back(line.slice(cb, ce));
+            content = content || (ce - cb > 1 || (ce > cb && p[cb] != '-'));
+        }
         if (pipe == e) break;
         start = pipe + 1;
     }
-    std::size_t first = base, last = cells.size();
-    if (last > first && cells[first].empty()) ++first;
-    if (last > first && cells[last - 1].empty()) --last;
-    bool content = false;
-    for (std::size_t k = first; k < last && !content; ++k)
-        content = !cells[k].empty() && !(cells[k].e - cells[k].b == 1 && p[cells[k].b] == '-');
-    if (last - first < 2 || !content) {
+    if (cells.size() > base && cells.back().empty()) cells.pop_back();
+    if (cells.size() - base < 2 || !content) {
         cells.resize(base);
         return false;
     }
-    cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(last), cells.end());
-    cells.erase(cells.begin() + static_cast<std::ptrdiff_t>(base), cells.begin() + static_cast<std::ptrdiff_t>(first));
     return true;
 }
 

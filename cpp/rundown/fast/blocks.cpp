@@ -1,6 +1,7 @@
 // Assembly of display blocks: the same grouping whether the blocks come from the answer's structured
 // blocks or from its parsed text.
 #include "rundown/fast/blocks.hpp"
+#include "rundown/fast/render.hpp"
 
 namespace rundown::fast {
 
@@ -39,11 +40,6 @@ void Assembly::list_item(Piece text) {
     groups_.push_back({pieces_.size() - 1, pieces_.size()});
 }
 
-void Assembly::extend_item(Piece part) {
-    pieces_.push_back(part);
-    groups_.back().last = pieces_.size();
-}
-
 void Assembly::table_row(const Piece* cells, std::size_t n) {
     flush_list();
     if (table_first_ == none) table_first_ = groups_.size();
@@ -66,9 +62,8 @@ void Assembly::clear() {
 
 bool Assembly::block_renders(const Block& b) const noexcept {
     if (b.type != BlockType::row) return true;
-    // A lone row renders unless it is a single empty cell: with two cells or more the separator shows.
     const Group& g = groups_[b.first];
-    return g.last - g.first >= 2 || !pieces_[g.first].empty();
+    return lone_row_renders(pieces_.data() + g.first, g.last - g.first);
 }
 
 bool Assembly::renders() const noexcept {

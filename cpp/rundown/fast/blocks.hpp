@@ -1,5 +1,6 @@
-// Display blocks of one answer as C++ structs over slices, and their assembly: list items gathered into one
-// list, table rows into one table (a lone row becomes text), everything else flushing what is pending.
+// Display blocks of an answer's structured blocks as C++ structs over slices, and their assembly: list items
+// gathered into one list, table rows into one table (a lone row becomes text), everything else flushing what
+// is pending. An answer's text is walked straight into report lines with the same grouping.
 #pragma once
 
 #include "rundown/fast/text.hpp"
@@ -35,8 +36,6 @@ public:
     void heading(Piece text, int level);
     void text(const Piece* parts, std::size_t n);
     void list_item(Piece text);
-    /// Continues the item that was added last.
-    void extend_item(Piece part);
     void table_row(const Piece* cells, std::size_t n);
     void flush_list();
     void finish();
@@ -44,9 +43,8 @@ public:
 
     bool empty() const noexcept { return blocks_.empty(); }
 
-    /// Working space of the walk and the row readers, kept with the assembly so that one report allocates
-    /// it once rather than per answer.
-    std::vector<Piece> scratch_lines, scratch_cells;
+    /// Working space of the row reader, kept with the assembly so that it is allocated once.
+    std::vector<Piece> scratch_cells;
     /// Whether rendering gives at least one line.
     bool renders() const noexcept;
     /// The body lines, blocks separated by an empty line.
@@ -65,7 +63,15 @@ private:
     std::size_t table_first_ = none;  // first group of the pending table rows
 };
 
-/// The Markdown-like answer text, walked line by line into the assembly.
-void walk_text(Assembly& out, Piece text);
+/// The working space of a text walk: the lines of a paragraph, the cells of the row being read, and a
+/// table's header.
+struct WalkSpace {
+    std::vector<Piece> lines, cells, header;
+};
+
+/// The Markdown-like answer text, walked line by line and written straight into report lines, grouped and
+/// rendered as an assembly of its blocks would be: a stripped, non-empty text always gives a line at least.
+template <class Out>
+void write_text(Writer<Out>& lines, Piece text, WalkSpace& space);
 
 }  // namespace rundown::fast

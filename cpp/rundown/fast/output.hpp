@@ -13,6 +13,9 @@
 #include <cstdint>
 #include <cstring>
 
+// The writer's steps are a few instructions each and run for every piece of every line: always inlined.
+#define TAVIK_INLINE [[gnu::always_inline]] inline
+
 namespace rundown::fast {
 
 class Output;
@@ -74,12 +77,12 @@ public:
     explicit Writer(Output& o) noexcept : o_(o) {}
 
     /// Begins the next line of the section: "\n" between the lines of a section.
-    Writer& next() {
+    TAVIK_INLINE Writer& next() {
         if (o_.started_) line_break();
         o_.started_ = true;
         return *this;
     }
-    void put(const Piece& p) {
+    TAVIK_INLINE void put(const Piece& p) {
         if (p.empty()) return;
         if (!p.clean) return split(p);
         switch (p.kind) {
@@ -93,19 +96,19 @@ public:
         }
     }
     /// ASCII text without line boundaries, such as a number or a mark.
-    void word(const char* s, std::size_t n) {
+    TAVIK_INLINE void word(const char* s, std::size_t n) {
         Out* d = room(static_cast<Py_ssize_t>(n));
         for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);  // a few characters
         o_.len_ += static_cast<Py_ssize_t>(n);
     }
     /// A raw line boundary: the line ends, the next one begins.
-    void line_break() {
+    TAVIK_INLINE void line_break() {
         end_line();
         begin_line();
     }
 
     /// Ends the last line: called once, before the chunk ends.
-    void end_line() noexcept {
+    TAVIK_INLINE void end_line() noexcept {
         const Out* p = buffer();
         Py_ssize_t len = o_.len_;
         while (len > o_.start_ && is_space(p[len - 1])) --len;
@@ -122,14 +125,14 @@ public:
 
 private:
     Out* buffer() const noexcept { return reinterpret_cast<Out*>(o_.data_ + o_.base_); }
-    Out* room(Py_ssize_t n) {
+    TAVIK_INLINE Out* room(Py_ssize_t n) {
         if (o_.len_ + n > o_.room_) o_.grow(n);
         return buffer() + o_.len_;
     }
 
     // The separator that the line gets if it keeps any text is written in advance: the empty line of a
     // blank run before it (a run before the first line counts too), then "\n" when a line precedes it.
-    void begin_line() {
+    TAVIK_INLINE void begin_line() {
         o_.mark_ = o_.len_;
         Out* d = room(2);
         Py_ssize_t n = 0;
@@ -140,7 +143,7 @@ private:
     }
 
     template <class In>
-    void copy(const In* s, Py_ssize_t n) {
+    TAVIK_INLINE void copy(const In* s, Py_ssize_t n) {
         Out* d = room(n);
         if constexpr (sizeof(In) == sizeof(Out))
             copy_bytes(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(s), n * Py_ssize_t{sizeof(Out)});

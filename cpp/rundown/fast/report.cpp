@@ -436,24 +436,14 @@ public:
         const Literals& lit = *lit_;
         const Piece* question = number <= static_cast<long long>(questions_->size())
                                     ? &(*questions_)[static_cast<std::size_t>(number - 1)] : nullptr;
-        const Assembly* body = nullptr;
-        if (s.body == Body::blocks) {
-            body = &s.blocks;
-        } else if (s.body == Body::text) {
-            walked_.clear();
-            walk_text(walked_, s.text);
-            walked_.finish();
-            body = &walked_;
-        }
         out_.begin(std::max({s.kind, lit.kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
-        with_writer(out_, [&](auto& w) { write(w, lit, s, number, question, body); });
+        with_writer(out_, [&](auto& w) { write(w, lit, s, number, question); });
         s.chunk = out_.end();
     }
 
 private:
     template <class Out>
-    void write(Writer<Out>& lines, const Literals& lit, const Section& s, long long number, const Piece* question,
-               const Assembly* body) {
+    void write(Writer<Out>& lines, const Literals& lit, const Section& s, long long number, const Piece* question) {
         Writer<Out>& heading = lines.next();
         heading.put(lit.heading_open);
         write_number(heading, number);
@@ -474,11 +464,14 @@ private:
             sub_heading(lit.products_heading);
             s.products.render(lines);
         }
-        const bool has_body = body && body->renders();
+        // A text body always gives a line; blocks may not.
+        const bool has_body = s.body == Body::text || (s.body == Body::blocks && s.blocks.renders());
         if (has_body || s.summary.empty()) {
             sub_heading(lit.answer_heading);
-            if (has_body) {
-                body->render(lines);
+            if (s.body == Body::text) {
+                write_text(lines, s.text, walk_);
+            } else if (has_body) {
+                s.blocks.render(lines);
             } else {
                 Writer<Out>& out = lines.next();
                 out.put(lit.fallback_open);
@@ -499,7 +492,7 @@ private:
     const Literals* lit_ = nullptr;
     const std::vector<Piece>* questions_ = nullptr;
     Output out_;
-    Assembly walked_;
+    WalkSpace walk_;
 };
 
 /// What a report needs besides the record, kept from one report to the next: a batch of reports then neither

@@ -1,7 +1,11 @@
-// The text walk: an answer's Markdown-like text, line by line, into display blocks. Paragraph lines are kept
-// as slices of the text, so a long answer is never copied. The walk reads the text's buffer at its own width.
+// The text walk: an answer's Markdown-like text, line by line, into display blocks written straight into
+// report lines. Paragraph lines are kept as slices of the text, so a long answer is never copied. The walk reads the
+// text's buffer at its own width.
 #include "rundown/fast/blocks.hpp"
 #include "rundown/fast/match.hpp"
+#include "rundown/fast/render.hpp"
+
+#include <type_traits>
 
 namespace rundown::fast {
 
@@ -17,12 +21,81 @@ struct Line {
 
 enum class Kind { none, text, heading, table, list_item };
 
-template <class T>
+/// Writes the blocks that the walk finds as report lines as soon as they are complete, with the grouping and
+/// the lines that an assembly and its rendering give: list items in one list, table rows in one table, a
+/// table of a header alone as a lone row, one empty line between blocks.
+template <class Out>
+class Direct {
+public:
+    Direct(Writer<Out>& lines, std::vector<Piece>& header) : lines_(lines), header_(header) {}
+
+    void heading(Piece text, int level) {
+        finish();
+        block();
+        heading_line(lines_, level, text);
+    }
+    void text(const Piece* parts, std::size_t n) {
+        finish();
+        block();
+        Writer<Out>& out = lines_.next();
+        for (std::size_t k = 0; k < n; ++k) {
+            if (k > 0) out.line_break();
+            out.put(parts[k]);
+        }
+    }
+    void list_item(Piece text) {
+        flush_table();
+        if (!list_) block();
+        list_ = true;
+        list_line(lines_, &text, 1);
+    }
+    /// Continues the item written last, which is still the line being written.
+    void extend_item(Piece part) {
+        lines_.word(" ", 1);
+        lines_.put(part);
+    }
+    void table_row(const Piece* cells, std::size_t n) {
+        list_ = false;
+        if (rows_++ == 0) {  // the header waits: alone, it is a lone row rather than a table
+            header_.assign(cells, cells + n);
+            return;
+        }
+        if (rows_ == 2) {
+            block();
+            table_line(lines_, header_.data(), header_.size(), header_.size());
+            delimiter_line(lines_, header_.size());
+        }
+        table_line(lines_, cells, n, header_.size());
+    }
+    void finish() {
+        list_ = false;
+        flush_table();
+    }
+
+private:
+    void block() {
+        if (any_) lines_.next();
+        any_ = true;
+    }
+    void flush_table() {
+        if (rows_ == 1 && lone_row_renders(header_.data(), header_.size())) {
+            block();
+            lone_row_line(lines_, header_.data(), header_.size());
+        }
+        rows_ = 0;
+    }
+
+    Writer<Out>& lines_;
+    std::vector<Piece>& header_;
+    bool any_ = false, list_ = false;
+    std::size_t rows_ = 0;
+};
+
+template <class T, class Sink>
 class Walk {
 public:
-    Walk(Assembly& out, Piece text, const T* p)
-        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(out.scratch_lines),
-          cells_(out.scratch_cells) {
+    Walk(Sink& out, Piece text, const T* p, WalkSpace& space)
+        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(space.lines), cells_(space.cells) {
         paragraph_.clear();
     }
 
@@ -152,7 +225,7 @@ private:
         paragraph_.clear();
     }
 
-    Assembly& out_;
+    Sink& out_;
     const Piece text_;
     const T* p_;
     const Py_ssize_t begin_, end_;
@@ -164,8 +237,15 @@ private:
 
 }  // namespace
 
-void walk_text(Assembly& out, Piece text) {
-    with_chars(text, [&](const auto* p) { Walk(out, text, p).run(); });
+template <class Out>
+void write_text(Writer<Out>& lines, Piece text, WalkSpace& space) {
+    Direct<Out> out(lines, space.header);
+    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, Direct<Out>>(out, text, p, space).run(); });
+    out.finish();
 }
+
+template void write_text(Writer<Py_UCS1>&, Piece, WalkSpace&);
+template void write_text(Writer<Py_UCS2>&, Piece, WalkSpace&);
+template void write_text(Writer<Py_UCS4>&, Piece, WalkSpace&);
 
 }  // namespace rundown::fast

@@ -1,75 +1,65 @@
-// Assembly of display blocks: the same grouping whether the blocks come from the answer's structured
-// blocks or from its parsed text.
+// The assembly of structured blocks: the calls kept with their pieces, and whether they write anything.
 #include "rundown/fast/blocks.hpp"
 #include "rundown/fast/render.hpp"
 
 namespace rundown::fast {
 
+void Assembly::add(Op op, int level, const Piece* pieces, std::size_t n) {
+    const std::size_t first = pieces_.size();
+    pieces_.insert(pieces_.end(), pieces, pieces + n);
+    steps_.push_back({op, level, first, pieces_.size()});
+}
+
+void Assembly::heading(Piece text, int level) { add(Op::heading, level, &text, 1); }
+void Assembly::text(const Piece* parts, std::size_t n) { add(Op::text, 0, parts, n); }
+void Assembly::list_item(Piece text) { add(Op::list_item, 0, &text, 1); }
+void Assembly::table_row(const Piece* cells, std::size_t n) { add(Op::table_row, 0, cells, n); }
+
 void Assembly::flush_list() {
-    if (list_first_ == none) return;
-    blocks_.push_back({BlockType::list, 0, list_first_, groups_.size()});
-    list_first_ = none;
+    // Only a pending list has anything to end; kept so, the assembly is empty exactly when it has no block.
+    if (!steps_.empty() && steps_.back().op == Op::list_item) steps_.push_back({Op::end_list, 0, 0, 0});
 }
 
-void Assembly::flush_table() {
-    if (table_first_ == none) return;
-    const std::size_t n = groups_.size() - table_first_;
-    blocks_.push_back({n < 2 ? BlockType::row : BlockType::table, 0, table_first_, groups_.size()});
-    table_first_ = none;
-}
-
-void Assembly::heading(Piece text, int level) {
-    flush_list();
-    flush_table();
-    pieces_.push_back(text);
-    blocks_.push_back({BlockType::heading, level, pieces_.size() - 1, pieces_.size()});
-}
-
-void Assembly::text(const Piece* parts, std::size_t n) {
-    flush_list();
-    flush_table();
-    const std::size_t first = pieces_.size();
-    pieces_.insert(pieces_.end(), parts, parts + n);
-    blocks_.push_back({BlockType::text, 0, first, pieces_.size()});
-}
-
-void Assembly::list_item(Piece text) {
-    flush_table();
-    if (list_first_ == none) list_first_ = groups_.size();
-    pieces_.push_back(text);
-    groups_.push_back({pieces_.size() - 1, pieces_.size()});
-}
-
-void Assembly::table_row(const Piece* cells, std::size_t n) {
-    flush_list();
-    if (table_first_ == none) table_first_ = groups_.size();
-    const std::size_t first = pieces_.size();
-    pieces_.insert(pieces_.end(), cells, cells + n);
-    groups_.push_back({first, pieces_.size()});
-}
-
-void Assembly::finish() {
-    flush_list();
-    flush_table();
-}
-
-void Assembly::clear() {
+void Assembly::clear() noexcept {
     pieces_.clear();
-    groups_.clear();
-    blocks_.clear();
-    list_first_ = table_first_ = none;
-}
-
-bool Assembly::block_renders(const Block& b) const noexcept {
-    if (b.type != BlockType::row) return true;
-    const Group& g = groups_[b.first];
-    return lone_row_renders(pieces_.data() + g.first, g.last - g.first);
+    steps_.clear();
 }
 
 bool Assembly::renders() const noexcept {
-    for (const Block& b : blocks_)
-        if (block_renders(b)) return true;
-    return false;
+    // Every block writes a line but a lone row of one empty cell; rows with nothing else between them are
+    // one table.
+    std::size_t rows = 0;
+    const Step* row = nullptr;
+    for (const Step& s : steps_) {
+        if (s.op == Op::table_row) {
+            ++rows;
+            row = &s;
+        } else if (s.op != Op::end_list) {
+            return true;
+        }
+    }
+    return rows >= 2 || (rows == 1 && lone_row_renders(pieces_.data() + row->first, row->last - row->first));
 }
+
+template <class Out>
+void Assembly::render(Writer<Out>& lines, std::vector<Piece>& header) const {
+    BlockLines<Out> out(lines, header);
+    for (const Step& s : steps_) {
+        const Piece* p = pieces_.data() + s.first;
+        const std::size_t n = s.last - s.first;
+        switch (s.op) {
+            case Op::heading: out.heading(*p, s.level); break;
+            case Op::text: out.text(p, n); break;
+            case Op::list_item: out.list_item(*p); break;
+            case Op::table_row: out.table_row(p, n); break;
+            case Op::end_list: out.flush_list(); break;
+        }
+    }
+    out.finish();
+}
+
+template void Assembly::render(Writer<Py_UCS1>&, std::vector<Piece>&) const;
+template void Assembly::render(Writer<Py_UCS2>&, std::vector<Piece>&) const;
+template void Assembly::render(Writer<Py_UCS4>&, std::vector<Piece>&) const;
 
 }  // namespace rundown::fast

@@ -1,6 +1,6 @@
-// Display blocks of an answer's structured blocks as C++ structs over slices, and their assembly: list items
-// gathered into one list, table rows into one table (a lone row becomes text), everything else flushing what
-// is pending. An answer's text is walked straight into report lines with the same grouping.
+// The display blocks of an answer: its structured blocks, kept as slices until the section is written, and
+// the walk that writes its Markdown-like text straight into report lines. Both are grouped into lists and
+// tables by the one block writer of render.hpp.
 #pragma once
 
 #include "rundown/fast/text.hpp"
@@ -12,55 +12,41 @@ namespace rundown::fast {
 template <class Out>
 class Writer;
 
-/// A run [first, last) of pieces: the cells of a row, or the parts of a list item.
-struct Group {
-    std::size_t first, last;
-};
-
-enum class BlockType : unsigned char {
-    heading,  ///< pieces[first], with `level`
-    text,     ///< pieces [first, last) joined with "\n"
-    row,      ///< a lone table row, groups[first]: its cells joined with " | ", then stripped
-    list,     ///< groups [first, last), one per item; an item's parts are joined with " "
-    table,    ///< groups [first, last): the header, then the rows, squared to the header's width
-};
-
-struct Block {
-    BlockType type;
-    int level;
-    std::size_t first, last;
-};
-
+/// The display blocks of an answer's structured blocks, kept as the calls that made them, so that they are
+/// grouped and written by the same writer as a walked text when the section is written.
 class Assembly {
 public:
     void heading(Piece text, int level);
     void text(const Piece* parts, std::size_t n);
     void list_item(Piece text);
     void table_row(const Piece* cells, std::size_t n);
+    /// Ends a pending list: the next item starts another one.
     void flush_list();
-    void finish();
-    void clear();
+    void clear() noexcept;
 
-    bool empty() const noexcept { return blocks_.empty(); }
+    /// Whether there is no block.
+    bool empty() const noexcept { return steps_.empty(); }
+    /// Whether writing gives at least one line.
+    bool renders() const noexcept;
+    /// The body lines, blocks separated by an empty line; `header` is working space.
+    template <class Out>
+    void render(Writer<Out>& out, std::vector<Piece>& header) const;
 
     /// Working space of the row reader, kept with the assembly so that it is allocated once.
     std::vector<Piece> scratch_cells;
-    /// Whether rendering gives at least one line.
-    bool renders() const noexcept;
-    /// The body lines, blocks separated by an empty line.
-    template <class Out>
-    void render(Writer<Out>& out) const;
 
 private:
-    void flush_table();
-    bool block_renders(const Block& b) const noexcept;
+    enum class Op : unsigned char { heading, text, list_item, table_row, end_list };
+    /// A call, with its pieces [first, last).
+    struct Step {
+        Op op;
+        int level;
+        std::size_t first, last;
+    };
+    void add(Op op, int level, const Piece* pieces, std::size_t n);
 
-    static constexpr std::size_t none = static_cast<std::size_t>(-1);
     std::vector<Piece> pieces_;
-    std::vector<Group> groups_;
-    std::vector<Block> blocks_;
-    std::size_t list_first_ = none;   // first group of the pending list items
-    std::size_t table_first_ = none;  // first group of the pending table rows
+    std::vector<Step> steps_;
 };
 
 /// The working space of a text walk: the lines of a paragraph, the cells of the row being read, and a

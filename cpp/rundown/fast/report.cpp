@@ -340,7 +340,6 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
             }
         }
     }
-    out.finish();
 }
 
 /// The texts that every report writes, looked at once per report.
@@ -471,7 +470,7 @@ private:
             if (s.body == Body::text) {
                 write_text(lines, s.text, walk_);
             } else if (has_body) {
-                s.blocks.render(lines);
+                s.blocks.render(lines, walk_.header);
             } else {
                 Writer<Out>& out = lines.next();
                 out.put(lit.fallback_open);

@@ -21,76 +21,6 @@ struct Line {
 
 enum class Kind { none, text, heading, table, list_item };
 
-/// Writes the blocks that the walk finds as report lines as soon as they are complete, with the grouping and
-/// the lines that an assembly and its rendering give: list items in one list, table rows in one table, a
-/// table of a header alone as a lone row, one empty line between blocks.
-template <class Out>
-class Direct {
-public:
-    Direct(Writer<Out>& lines, std::vector<Piece>& header) : lines_(lines), header_(header) {}
-
-    void heading(Piece text, int level) {
-        finish();
-        block();
-        heading_line(lines_, level, text);
-    }
-    void text(const Piece* parts, std::size_t n) {
-        finish();
-        block();
-        Writer<Out>& out = lines_.next();
-        for (std::size_t k = 0; k < n; ++k) {
-            if (k > 0) out.line_break();
-            out.put(parts[k]);
-        }
-    }
-    void list_item(Piece text) {
-        flush_table();
-        if (!list_) block();
-        list_ = true;
-        list_line(lines_, &text, 1);
-    }
-    /// Continues the item written last, which is still the line being written.
-    void extend_item(Piece part) {
-        lines_.word(" ", 1);
-        lines_.put(part);
-    }
-    void table_row(const Piece* cells, std::size_t n) {
-        list_ = false;
-        if (rows_++ == 0) {  // the header waits: alone, it is a lone row rather than a table
-            header_.assign(cells, cells + n);
-            return;
-        }
-        if (rows_ == 2) {
-            block();
-            table_line(lines_, header_.data(), header_.size(), header_.size());
-            delimiter_line(lines_, header_.size());
-        }
-        table_line(lines_, cells, n, header_.size());
-    }
-    void finish() {
-        list_ = false;
-        flush_table();
-    }
-
-private:
-    void block() {
-        if (any_) lines_.next();
-        any_ = true;
-    }
-    void flush_table() {
-        if (rows_ == 1 && lone_row_renders(header_.data(), header_.size())) {
-            block();
-            lone_row_line(lines_, header_.data(), header_.size());
-        }
-        rows_ = 0;
-    }
-
-    Writer<Out>& lines_;
-    std::vector<Piece>& header_;
-    bool any_ = false, list_ = false;
-    std::size_t rows_ = 0;
-};
-
 template <class T, class Sink>
 class Walk {
 public:
@@ -239,8 +169,8 @@ private:
 
 template <class Out>
 void write_text(Writer<Out>& lines, Piece text, WalkSpace& space) {
-    Direct<Out> out(lines, space.header);
-    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, Direct<Out>>(out, text, p, space).run(); });
+    BlockLines<Out> out(lines, space.header);
+    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p, space).run(); });
     out.finish();
 }
 

@@ -142,6 +142,42 @@ def test_native_report_on_edge_blocks(blocks):
     assert_same({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
 
 
+def _with_deleted_entries():
+    answer = {"drop": 1, "text": "old", "blocks": [], "summaryText": "s"}
+    del answer["drop"]
+    del answer["blocks"]
+    answer["text"] = "new"  # replaced in place, not appended
+    return answer
+
+
+def _instance_dict():
+    class Holder:
+        def __init__(self):
+            self.text = "from an instance"
+            self.summaryText = "summary"
+
+    Holder()  # the first instance settles the shared keys
+    return vars(Holder())
+
+
+def _grown():
+    answer = {f"k{i}": i for i in range(500)}
+    answer.update(text="after growth", summaryText="s")
+    for i in range(0, 500, 2):
+        del answer[f"k{i}"]
+    return answer
+
+
+@pytest.mark.parametrize(
+    "answer",
+    [_with_deleted_entries(), _instance_dict(), _grown(), {1: "int key", "text": "t", None: 2, 2.5: "f", True: 0}],
+    ids=["deleted-entries", "instance-dict", "grown", "non-str-keys"],
+)
+def test_dicts_of_every_layout_read_alike(answer):
+    """Dicts are read by walking their entries: deleted entries, shared keys and keys of other types."""
+    assert_same({"answers": [answer, dict(answer)], "questions": [answer]})
+
+
 @pytest.mark.parametrize("value", [10**5000, -(10**5000), float("inf"), float("nan"), -0.0, 1e300, True],
                          ids=["huge", "-huge", "inf", "nan", "-0.0", "1e300", "True"])
 def test_numbers_as_text_in_both_paths(value):

@@ -6,6 +6,7 @@
 #include "rundown/fast/helper.hpp"
 #include "rundown/fast/output.hpp"
 #include "rundown/fast/match.hpp"
+#include "pyhost/entries.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -91,12 +92,10 @@ public:
     /// The values of `dict` by field; None where a field is missing.
     void read(PyObject* dict, PyObject** out) {
         std::fill(out, out + field_count, Py_None);
-        Py_ssize_t pos = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(dict, &pos, &key, &value)) {
+        pyhost::for_each_entry(dict, [&](PyObject* key, PyObject* value) {
             const int id = id_of(key);
             if (id >= 0) out[id] = value;
-        }
+        });
     }
 
 private:

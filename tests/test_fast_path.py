@@ -401,3 +401,16 @@ def test_native_line_parsers_agree_with_re_match(text):
     cells = [text, text.strip(), "---", ":" + text]
     assert writer._is_markdown_delimiter_row(cells) == with_python_re(lambda: writer._is_markdown_delimiter_row(cells))
     assert writer._parse_pipe_row(text) == pipe_row(text)
+
+
+@pytest.mark.parametrize("digit", ["\u1c59", "\ua620", "\uff10", "\U0001d7ce", "\u0e50"])
+@pytest.mark.parametrize("lead", ["{}. item", "{}) item", "1{}2. item"])
+def test_digits_of_every_script_start_list_items_as_in_re(digit, lead):
+    """The digit test asks the interpreter's table only outside a range without decimal digits."""
+    text = lead.format(digit)
+    method = RundownWriter()._parse_markdown_list_item
+    assert method(text) == with_python_re(lambda: method(text)) is not None
+
+
+def test_the_range_skipped_by_the_digit_test_holds_no_decimal_digit():
+    assert not any(chr(c).isdecimal() for c in range(0x1C5A, 0xA620))

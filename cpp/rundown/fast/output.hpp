@@ -84,7 +84,7 @@ public:
     }
     TAVIK_INLINE void put(const Piece& p) {
         if (p.empty()) return;
-        if (!p.clean) return split(p);
+        if (!p.clean && has_boundary(p)) return split(p);
         switch (p.kind) {
             case PyUnicode_1BYTE_KIND: return copy(static_cast<const Py_UCS1*>(p.data) + p.b, p.e - p.b);
             case PyUnicode_2BYTE_KIND:
@@ -209,6 +209,10 @@ private:
         for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
     }
 
+    // Whether a piece not looked at yet holds a line boundary: a small function of its own, as most do not.
+    [[gnu::noinline]] static bool has_boundary(const Piece& p) noexcept {
+        return with_chars(p, [&](const auto* s) { return find_boundary(s, p.b, p.e) != p.e; });
+    }
     // A piece with line boundaries of its own, a line at a time. A "\r\n" is one boundary; such pieces are
     // stripped texts and lines, which never end in whitespace, so none is cut in two between pieces.
     [[gnu::noinline]] void split(const Piece& p) {

@@ -142,13 +142,15 @@ public:
     /// the interpreter finds without running Python code, or allocating anything the collector tracks.
     Piece text(PyObject* v) {
         if (PyUnicode_CheckExact(v)) return held(Piece::of(v));
-        if (!truth(v)) return {};
+        if (v == Py_None || !truth(v)) return {};  // a missing field reads as None
         if (!plain_scalar(v)) throw NotPlain{};  // a container's text is its repr, which may call back
         return held(arena_.own(pyhost::str(v)));
     }
     /// The truth of a plain value.
     bool truth(PyObject* v) const {
-        if (PyUnicode_CheckExact(v) || plain_scalar(v) || plain_container(v)) return pyhost::truthy(v);
+        if (PyUnicode_CheckExact(v)) return PyUnicode_GET_LENGTH(v) > 0;
+        if (v == Py_None) return false;
+        if (plain_scalar(v) || plain_container(v)) return pyhost::truthy(v);
         throw NotPlain{};
     }
     /// An item that is read as text when it is a str: only an exact str.

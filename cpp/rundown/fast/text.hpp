@@ -61,8 +61,15 @@ decltype(auto) with_chars(const Piece& s, F&& f) {
     }
 }
 
+/// Code points from U+1C5A to U+A61F, CJK among them, hold no decimal digit: the interpreter's table is asked
+/// only about the others.
+inline constexpr Py_UCS4 no_digits_from = 0x1C5A, no_digits_to = 0xA620;
+
 /// What `\d` matches in a str pattern: a decimal digit of any script.
-inline bool is_decimal(Py_UCS4 c) noexcept { return c < 128 ? (c >= '0' && c <= '9') : Py_UNICODE_ISDECIMAL(c); }
+inline bool is_decimal(Py_UCS4 c) noexcept {
+    if (c < 128) return c >= '0' && c <= '9';
+    return (c < no_digits_from || c >= no_digits_to) && Py_UNICODE_ISDECIMAL(c);
+}
 
 inline Piece lstrip(Piece p) noexcept {
     while (p.b < p.e && is_space(p[p.b])) ++p.b;

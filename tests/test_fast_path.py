@@ -414,3 +414,15 @@ def test_digits_of_every_script_start_list_items_as_in_re(digit, lead):
 
 def test_the_range_skipped_by_the_digit_test_holds_no_decimal_digit():
     assert not any(chr(c).isdecimal() for c in range(0x1C5A, 0xA620))
+
+
+@pytest.mark.parametrize("wide", ["", "题", "\U0001f600"], ids=["1-byte", "2-byte", "4-byte"])
+def test_pipe_rows_of_every_short_length_split_alike(wide):
+    """Short rows have all their "|" found at once: rows of every length up to past that limit, at the start
+    of a text and further in, pipes at either end or not."""
+    writer = RundownWriter()
+    for n in range(1, 70):
+        for row in ("|" + "a|" * (n // 2), "x" * (n % 5) + "| b " * (n // 4) + "|" * (n % 2), wide + "|" * n):
+            for text in (row, "lead-in text " * (n % 3) + wide + "\n" + row):
+                assert writer._parse_pipe_row(text.split("\n")[-1]) == pipe_row(text.split("\n")[-1])
+                assert_same({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})

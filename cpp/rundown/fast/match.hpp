@@ -25,11 +25,12 @@ namespace detail {
 
 // `\s+(.*)$` from `i`: at least one whitespace character, then a rest without "\n" that runs to the end. The
 // rest begins after the whole whitespace run (where the match puts it); false when there is no such split.
-template <class T>
+// `OneLine`: [i, e) is known to hold no "\n".
+template <bool OneLine, class T>
 inline bool space_then_rest(const T* p, Py_ssize_t i, Py_ssize_t e, Py_ssize_t& rest) noexcept {
     if (i >= e || !is_space(p[i])) return false;
     i = skip_space(p, i, e);
-    if (find_ascii(p, i, e, '\n') != e) return false;
+    if (!OneLine && find_ascii(p, i, e, '\n') != e) return false;
     rest = i;
     return true;
 }
@@ -37,29 +38,29 @@ inline bool space_then_rest(const T* p, Py_ssize_t i, Py_ssize_t e, Py_ssize_t& 
 }  // namespace detail
 
 /// `^(#{1,6})\s+(.*)$` on the stripped line [b, e), group 2 stripped and non-empty ([text, e)): the number
-/// of marks, else 0.
-template <class T>
+/// of marks, else 0. `OneLine`: the line is known to hold no "\n", as the lines of a text walk.
+template <bool OneLine = false, class T>
 int match_heading(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noexcept {
     Py_ssize_t i = b;
     while (i < e && p[i] == '#') ++i;
     const Py_ssize_t marks = i - b;
     // Past six marks the pattern, whatever it backtracks to, meets a seventh "#" where it needs whitespace.
     if (marks < 1 || marks > 6) return 0;
-    if (!detail::space_then_rest(p, i, e, text) || text == e) return 0;
+    if (!detail::space_then_rest<OneLine>(p, i, e, text) || text == e) return 0;
     return static_cast<int>(marks);  // the text is stripped already: it follows whitespace, the line is stripped
 }
 
 /// `^([-*•])\s+(.*)$`, else `^\d+[.)]\s+(.*)$`, on the stripped line [b, e), with a non-empty item text.
-template <class T>
+template <bool OneLine = false, class T>
 bool match_list_item(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noexcept {
     if (b >= e) return false;
     const Py_UCS4 first = p[b];
     if (first == '-' || first == '*' || first == 0x2022)  // a bullet match is final: a bullet is no digit
-        return detail::space_then_rest(p, b + 1, e, text) && text < e;
+        return detail::space_then_rest<OneLine>(p, b + 1, e, text) && text < e;
     Py_ssize_t i = b;
     while (i < e && is_decimal(p[i])) ++i;
     if (i == b || i >= e || (p[i] != '.' && p[i] != ')')) return false;
-    return detail::space_then_rest(p, i + 1, e, text) && text < e;
+    return detail::space_then_rest<OneLine>(p, i + 1, e, text) && text < e;
 }
 
 /// `^:?-{3,}:?$` on the stripped cell [b, e).
@@ -73,17 +74,16 @@ bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return b == e;
 }
 
-/// The cells of a pipe row of `line`, whose buffer is `p` (split on every "|", stripped, one empty cell dropped
-/// at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of `line`;
-/// false, with `cells` unchanged, for any other line.
-template <class T>
-bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
+/// A pipe row as match_pipe_row below reads it, with `next_pipe(from)` the first "|" of the line at or after
+/// `from` (or its end), asked for each "|" in turn.
+template <class T, class NextPipe>
+bool split_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells, NextPipe&& next_pipe) {
     const Py_ssize_t b = line.b, e = line.e;
-    Py_ssize_t pipe = find_ascii(p, b, e, '|');
+    Py_ssize_t pipe = next_pipe(b);
     if (pipe == e) return false;
     const std::size_t base = cells.size();
     bool content = false;  // a cell that is neither empty nor "-"
-    for (Py_ssize_t start = b;; pipe = find_ascii(p, start, e, '|')) {
+    for (Py_ssize_t start = b;; pipe = next_pipe(start)) {
         const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
         // An empty first cell is dropped (an empty last one below): there are two cells at least.
         if (start != b || ce > cb) {
@@ -99,6 +99,27 @@ bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
         return false;
     }
     return true;
+}
+
+/// The cells of a pipe row of `line`, whose buffer is `p` (split on every "|", stripped, one empty cell dropped
+/// at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of `line`;
+/// false, with `cells` unchanged, for any other line.
+template <class T>
+bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
+#if defined(__SSE2__)
+    if constexpr (sizeof(T) <= 2)
+        if (fits_mask<T>(line.b, line.e)) {  // a short row, as most are: its "|" found at once
+            std::uint64_t pipes = ascii_mask(p, line.b, line.e, '|');
+            return split_pipe_row(line, p, cells, [&](Py_ssize_t) {
+                if (!pipes) return line.e;
+                const Py_ssize_t at = line.b + __builtin_ctzll(pipes) / static_cast<int>(sizeof(T));
+                pipes &= pipes - 1;
+                if constexpr (sizeof(T) == 2) pipes &= pipes - 1;  // the character's second byte
+                return at;
+            });
+        }
+#endif
+    return split_pipe_row(line, p, cells, [&](Py_ssize_t from) { return find_ascii(p, from, line.e, '|'); });
 }
 
 /// A non-empty row whose every cell, stripped, is a delimiter cell.

@@ -4,6 +4,8 @@
 
 #include <Python.h>
 
+#include <cstdint>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -136,5 +138,32 @@ Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) n
         },
         [c](Py_UCS4 x) { return x == c; });
 }
+
+/// Every `c` (ASCII) in a short stretch [b, e) at once: bit k of the result is set for byte k of the stretch
+/// when its character is `c` (both bytes of a 2-byte character). Only for stretches of 1 or 2 bytes a
+/// character, at most 64 bytes long, whose end lies 16 bytes or more into the buffer (`fits_mask`).
+#if defined(__SSE2__)
+template <class T>
+inline bool fits_mask(Py_ssize_t b, Py_ssize_t e) noexcept {
+    static_assert(sizeof(T) <= 2);
+    return (e - b) * Py_ssize_t{sizeof(T)} <= 64 && e * Py_ssize_t{sizeof(T)} >= 16;
+}
+
+template <class T>
+inline std::uint64_t ascii_mask(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {
+    const char* s = reinterpret_cast<const char*>(p + b);
+    const Py_ssize_t n = (e - b) * Py_ssize_t{sizeof(T)};
+    const __m128i needle = detail::splat<T>(c);
+    auto bits = [&](Py_ssize_t at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+        return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(detail::eq<T>(v, needle))));
+    };
+    std::uint64_t m = 0;
+    Py_ssize_t at = 0;
+    for (; at + 16 <= n; at += 16) m |= bits(at) << at;
+    if (at < n) m |= (bits(n - 16) >> (16 - (n - at))) << at;  // the last load ends at e: see fits_mask
+    return m;
+}
+#endif
 
 }  // namespace rundown::fast

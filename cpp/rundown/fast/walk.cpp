@@ -75,7 +75,7 @@ private:
             return line.next;
         }
         Py_ssize_t text = 0;
-        if (const int level = match_heading(p_, tb, te, text)) {
+        if (const int level = match_heading<true>(p_, tb, te, text)) {
             flush_paragraph();
             out_.heading(piece(line, text, te), level);
             last_ = Kind::heading;
@@ -86,7 +86,7 @@ private:
                 last_ = Kind::table;
                 return after;
             }
-        if (match_list_item(p_, tb, te, text)) {
+        if (match_list_item<true>(p_, tb, te, text)) {
             flush_paragraph();
             out_.list_item(piece(line, text, te));
             last_ = Kind::list_item;

@@ -50,6 +50,9 @@ int match_heading(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noex
     return static_cast<int>(marks);  // the text is stripped already: it follows whitespace, the line is stripped
 }
 
+/// Whether a list item can begin with `c`: a bullet or a decimal digit.
+inline bool may_start_list_item(Py_UCS4 c) noexcept { return c == '-' || c == '*' || c == 0x2022 || is_decimal(c); }
+
 /// `^([-*•])\s+(.*)$`, else `^\d+[.)]\s+(.*)$`, on the stripped line [b, e), with a non-empty item text.
 template <bool OneLine = false, class T>
 bool match_list_item(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noexcept {

@@ -75,7 +75,8 @@ private:
             return line.next;
         }
         Py_ssize_t text = 0;
-        if (const int level = match_heading<true>(p_, tb, te, text)) {
+        const Py_UCS4 first = p_[tb];
+        if (const int level = first == '#' ? match_heading<true>(p_, tb, te, text) : 0) {
             flush_paragraph();
             out_.heading(piece(line, text, te), level);
             last_ = Kind::heading;
@@ -86,7 +87,7 @@ private:
                 last_ = Kind::table;
                 return after;
             }
-        if (match_list_item<true>(p_, tb, te, text)) {
+        if (may_start_list_item(first) && match_list_item<true>(p_, tb, te, text)) {
             flush_paragraph();
             out_.list_item(piece(line, text, te));
             last_ = Kind::list_item;

@@ -6,7 +6,8 @@ namespace rundown::fast {
 
 void Assembly::add(Op op, int level, const Piece* pieces, std::size_t n) {
     const std::size_t first = pieces_.size();
-    pieces_.insert(pieces_.end(), pieces, pieces + n);
+    if (n == 1) pieces_.push_back(*pieces);  // most blocks: cheaper than a range insert
+    else pieces_.insert(pieces_.end(), pieces, pieces + n);
     steps_.push_back({op, level, first, pieces_.size()});
 }
 

@@ -51,7 +51,9 @@ int match_heading(const T* p, Py_ssize_t b, Py_ssize_t e, Py_ssize_t& text) noex
 }
 
 /// Whether a list item can begin with `c`: a bullet or a decimal digit.
-inline bool may_start_list_item(Py_UCS4 c) noexcept { return c == '-' || c == '*' || c == 0x2022 || is_decimal(c); }
+[[gnu::always_inline]] inline bool may_start_list_item(Py_UCS4 c) noexcept {
+    return c == '-' || c == '*' || c == 0x2022 || is_decimal(c);
+}
 
 /// `^([-*•])\s+(.*)$`, else `^\d+[.)]\s+(.*)$`, on the stripped line [b, e), with a non-empty item text.
 template <bool OneLine = false, class T>
@@ -125,17 +127,13 @@ bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
     return split_pipe_row(line, p, cells, [&](Py_ssize_t from) { return find_ascii(p, from, line.e, '|'); });
 }
 
-/// A non-empty row whose every cell, stripped, is a delimiter cell.
-inline bool is_delimiter_row(const Piece* cells, std::size_t n) noexcept {
+/// A non-empty row whose every cell is a delimiter cell: cells as the row matcher gives them, stripped slices
+/// of the buffer `p`.
+template <class T>
+bool is_delimiter_row(const T* p, const Piece* cells, std::size_t n) noexcept {
     if (n == 0) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const Piece& c = cells[i];
-        const bool ok = with_chars(c, [&](const auto* p) {
-            const Py_ssize_t b = skip_space(p, c.b, c.e);
-            return match_delimiter_cell(p, b, trim_space(p, b, c.e));
-        });
-        if (!ok) return false;
-    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!match_delimiter_cell(p, cells[i].b, cells[i].e)) return false;
     return true;
 }
 

@@ -113,7 +113,7 @@ private:
         if (header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
         if (!delimiter.pipe || !row_cells(delimiter) ||
-            !is_delimiter_row(cells_.data() + header_cells, cells_.size() - header_cells))
+            !is_delimiter_row(p_, cells_.data() + header_cells, cells_.size() - header_cells))
             return -1;
         flush_paragraph();
         out_.table_row(cells_.data(), header_cells);
@@ -123,7 +123,7 @@ private:
             if (skip_space(p_, row.b, row.e) == row.e) break;
             cells_.clear();
             if (!row.pipe || !row_cells(row) ||
-                is_delimiter_row(cells_.data(), cells_.size()))
+                is_delimiter_row(p_, cells_.data(), cells_.size()))
                 break;
             out_.table_row(cells_.data(), cells_.size());
             pos = row.next;

@@ -103,6 +103,15 @@ public:
     }
     /// A raw line boundary: the line ends, the next one begins.
     TAVIK_INLINE void line_break() {
+        const Py_ssize_t len = o_.len_;
+        if (len > o_.start_ && !is_space(buffer()[len - 1])) {  // most lines: text, and no whitespace at the end
+            o_.any_ = true;
+            o_.pending_ = o_.blank_ = false;
+            o_.mark_ = len;
+            *room(1) = '\n';
+            o_.start_ = o_.len_ = len + 1;
+            return;
+        }
         end_line();
         begin_line();
     }

@@ -57,6 +57,7 @@ void Output::begin(int kind) noexcept {
     base_ = (used_ + 3) & ~std::size_t{3};  // a chunk of any width starts aligned for it
     kind_ = kind;
     room_ = base_ <= cap_ ? static_cast<Py_ssize_t>((cap_ - base_) / static_cast<std::size_t>(kind)) : 0;
+    chunk_ = base_ <= cap_ ? data_ + base_ : nullptr;  // no room: the first write grows the buffer
     len_ = mark_ = start_ = 0;
     any_ = pending_ = blank_ = started_ = false;
 }
@@ -74,6 +75,7 @@ void Output::grow(Py_ssize_t n) {
     void* grown = std::realloc(data_, cap);
     if (!grown) throw std::bad_alloc();
     data_ = static_cast<char*>(grown);
+    chunk_ = data_ + base_;
     cap_ = cap;
     room_ = static_cast<Py_ssize_t>((cap_ - base_) / static_cast<std::size_t>(kind_));
 }

@@ -56,6 +56,7 @@ private:
     std::size_t used_ = 0, cap_ = 0;  // bytes: of the finished chunks, of the buffer
     // The chunk being written, from byte base_: its width, its length and room in characters.
     std::size_t base_ = 0;
+    char* chunk_ = nullptr;  // data_ + base_
     int kind_ = PyUnicode_1BYTE_KIND;
     Py_ssize_t len_ = 0, room_ = 0;
     // The line being written: its separator from the lines before starts at mark_, its text at start_.
@@ -133,7 +134,7 @@ public:
     }
 
 private:
-    Out* buffer() const noexcept { return reinterpret_cast<Out*>(o_.data_ + o_.base_); }
+    Out* buffer() const noexcept { return reinterpret_cast<Out*>(o_.chunk_); }
     TAVIK_INLINE Out* room(Py_ssize_t n) {
         if (o_.len_ + n > o_.room_) o_.grow(n);
         return buffer() + o_.len_;

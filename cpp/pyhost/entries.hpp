@@ -37,7 +37,7 @@ struct StrEntry {
 /// Calls `f(key, value)` for each entry of `dict` in iteration order, with borrowed references. `f` must not
 /// change the dict.
 template <class F>
-inline void for_each_entry(PyObject* dict, F&& f) {
+[[gnu::always_inline]] inline void for_each_entry(PyObject* dict, F&& f) {
 #ifdef PYHOST_DICT_ENTRIES
     auto* d = reinterpret_cast<PyDictObject*>(dict);
     if (!d->ma_values) {

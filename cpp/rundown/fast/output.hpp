@@ -220,8 +220,9 @@ private:
     }
 
     // Whether a piece not looked at yet holds a line boundary: a small function of its own, as most do not.
+    // Such pieces are slices of compact str objects, whose header before the buffer a search may read.
     [[gnu::noinline]] static bool has_boundary(const Piece& p) noexcept {
-        return with_chars(p, [&](const auto* s) { return find_boundary(s, p.b, p.e) != p.e; });
+        return with_chars(p, [&](const auto* s) { return find_boundary<true>(s, p.b, p.e) != p.e; });
     }
     // A piece with line boundaries of its own, a line at a time. A "\r\n" is one boundary; such pieces are
     // stripped texts and lines, which never end in whitespace, so none is cut in two between pieces.

@@ -141,7 +141,10 @@ public:
     /// The text of a value: `str()` of a truthy value, else "", unstripped. Only values whose truth and text
     /// the interpreter finds without running Python code, or allocating anything the collector tracks.
     Piece text(PyObject* v) {
-        if (PyUnicode_CheckExact(v)) return held(Piece::of(v));
+        if (PyUnicode_CheckExact(v)) {
+            if (!PyUnicode_IS_COMPACT(v)) throw NotPlain{};  // never made by json or str(): not worth a path here
+            return held(Piece::of(v));
+        }
         if (v == Py_None || !truth(v)) return {};  // a missing field reads as None
         if (!plain_scalar(v)) throw NotPlain{};  // a container's text is its repr, which may call back
         return held(arena_.own(pyhost::str(v)));

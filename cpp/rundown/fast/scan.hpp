@@ -35,8 +35,10 @@ inline __m128i at_most(__m128i a, unsigned v) noexcept {
 
 // The first i in [b, e) with exact(p[i]); `maybe` is a vector test true at least wherever exact is. The
 // last stretch shorter than a vector is read with one load that ends at `e` (when the buffer holds a whole
-// vector before `e`), so a short line costs one or two loads and no character loop.
-template <class T, class Maybe, class Exact>
+// vector before `e`, or when `Padded` says that the 16 bytes before the buffer can be read, as before the
+// buffer of a compact str, which follows the string's header), so a short line costs one or two loads and no
+// character loop.
+template <bool Padded, class T, class Maybe, class Exact>
 inline Py_ssize_t find(const T* p, Py_ssize_t b, Py_ssize_t e, Maybe maybe, Exact exact) noexcept {
 #if defined(__SSE2__)
     if constexpr (sizeof(T) <= 2) {
@@ -54,7 +56,7 @@ inline Py_ssize_t find(const T* p, Py_ssize_t b, Py_ssize_t e, Maybe maybe, Exac
             if (mask)
                 if (const Py_ssize_t i = first_in(b, mask); i >= 0) return i;
         }
-        if (b < e && e >= lanes) {
+        if (b < e && (Padded || e >= lanes)) {
             const Py_ssize_t at = e - lanes;  // overlaps what was searched already: those lanes are masked off
             unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(maybe(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)))));
             mask &= ~0u << ((b - at) * static_cast<Py_ssize_t>(sizeof(T)));
@@ -96,7 +98,7 @@ inline bool is_boundary(Py_UCS4 c) noexcept {
 /// holds that matters.
 template <class T>
 Py_ssize_t find_line_stop(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
-    return detail::find(
+    return detail::find<false>(
         p, b, e,
         [](auto v) {
 #if defined(__SSE2__)
@@ -108,10 +110,10 @@ Py_ssize_t find_line_stop(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
         [](Py_UCS4 c) { return c == '|' || detail::is_boundary(c); });
 }
 
-/// The first str.splitlines() boundary in [b, e), or e.
-template <class T>
+/// The first str.splitlines() boundary in [b, e), or e; `Padded` as for detail::find.
+template <bool Padded = false, class T>
 Py_ssize_t find_boundary(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
-    return detail::find(
+    return detail::find<Padded>(
         p, b, e,
         [](auto v) {
 #if defined(__SSE2__)
@@ -126,7 +128,7 @@ Py_ssize_t find_boundary(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
 /// The first `c` (ASCII) in [b, e), or e.
 template <class T>
 Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) noexcept {
-    return detail::find(
+    return detail::find<false>(
         p, b, e,
         [c](auto v) {
 #if defined(__SSE2__)

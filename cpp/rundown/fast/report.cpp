@@ -70,6 +70,7 @@ inline void prefetch_ahead(PyObject* list, Py_ssize_t i) noexcept {
 
 // -- The fields of the record's dicts, read in one pass over each dict. -------------------------------------
 
+// In this order: a block's fields, then an answer's, so that each of those reads only its first fields.
 enum Field : int {
     f_type, f_text, f_level, f_cells, f_summary, f_is_success, f_blocks, f_product_links, f_recommended, f_asin,
     f_title, f_href, f_source, f_description, f_question, f_answers, f_questions, f_upload_payload, f_records,
@@ -89,12 +90,12 @@ public:
                  st.answers.get(),     st.questions.get(),     st.upload_payload.get(),
                  st.records.get()} {}
 
-    /// The values of `dict` by field; None where a field is missing.
-    void read(PyObject* dict, PyObject** out) {
-        std::fill(out, out + field_count, Py_None);
+    /// The values of `dict` by field, for the fields before `upto`; None where a field is missing.
+    void read(PyObject* dict, PyObject** out, Field upto) {
+        std::fill(out, out + upto, Py_None);
         pyhost::for_each_entry(dict, [&](PyObject* key, PyObject* value) {
-            const int id = id_of(key);
-            if (id >= 0) out[id] = value;
+            const int id = id_of(key);  // every key is looked at: one of another type sends the record away
+            if (static_cast<unsigned>(id) < static_cast<unsigned>(upto)) out[id] = value;
         });
     }
 
@@ -135,8 +136,8 @@ class Reader {
 public:
     Reader(const State& st, Arena& arena) : arena_(arena), fields_(st) {}
 
-    /// The known fields of a dict, by `Field`.
-    void read(PyObject* dict, PyObject** out) { fields_.read(dict, out); }
+    /// The known fields of a dict, by `Field`; only those before `upto` are read.
+    void read(PyObject* dict, PyObject** out, Field upto = field_count) { fields_.read(dict, out, upto); }
 
     /// The text of a value: `str()` of a truthy value, else "", unstripped. Only values whose truth and text
     /// the interpreter finds without running Python code, or allocating anything the collector tracks.
@@ -312,7 +313,7 @@ void assemble_structured(Reader& r, PyObject* blocks, Assembly& out) {
         PyObject* block = exact_dict(PyList_GET_ITEM(blocks, i));
         if (!block) continue;
         PyObject* f[field_count];
-        r.read(block, f);
+        r.read(block, f, f_summary);  // a block's fields come first
         const Type type = type_of(f[f_type]);
         Piece text = r.stripped(f[f_text]);
         if ((text.empty() && type != Type::table_row) || type == Type::other) continue;
@@ -384,7 +385,7 @@ struct Section {
         weight = 0;
         blocks.clear();
         PyObject* f[field_count];
-        if (exact_dict(answer)) r.read(answer, f);
+        if (exact_dict(answer)) r.read(answer, f, f_asin);  // an answer's fields come next
         else std::fill(f, f + field_count, Py_None);  // read as an empty record
         products.read(r, f[f_product_links], false);
         summary = r.stripped(f[f_summary]);

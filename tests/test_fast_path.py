@@ -426,3 +426,31 @@ def test_pipe_rows_of_every_short_length_split_alike(wide):
             for text in (row, "lead-in text " * (n % 3) + wide + "\n" + row):
                 assert writer._parse_pipe_row(text.split("\n")[-1]) == pipe_row(text.split("\n")[-1])
                 assert_same({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})
+
+
+def legacy_str(text):
+    """An exact str whose characters live apart from it (a non-compact string, which the C API can still make)."""
+    import ctypes
+    import warnings
+
+    api = ctypes.pythonapi
+    new = api.PyUnicode_FromUnicode
+    new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_ssize_t]
+    units = api.PyUnicode_AsUnicode
+    units.restype, units.argtypes = ctypes.c_void_p, [ctypes.py_object]
+    ready = api._PyUnicode_Ready
+    ready.restype, ready.argtypes = ctypes.c_int, [ctypes.py_object]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        s = new(None, len(text))
+        ctypes.memmove(units(s), ctypes.create_unicode_buffer(text), len(text) * ctypes.sizeof(ctypes.c_wchar))
+    assert ready(s) == 0 and type(s) is str and s == text
+    return s
+
+
+def test_strings_stored_apart_from_their_object_read_alike():
+    text = "## 标题\n- item\n| a | b |\n| --- | --- |\n| 1 | 2 |\nline\x0bsplit"
+    blocks = [{"type": "table_row", "cells": [legacy_str("x"), legacy_str("y\nz")]}]
+    for answer in ({"text": legacy_str(text)}, {"blocks": blocks}, {"productLinks": [legacy_str("B01")], "text": "t"}):
+        record = {"answers": [answer], "questions": [legacy_str("q")]}
+        assert outcome(record) == generic_report(record)

@@ -108,8 +108,8 @@ private:
     }
 
     int id_of(PyObject* key) {
-        const auto at = reinterpret_cast<std::uintptr_t>(key) >> 4;
-        Slot& slot = cache_[(at ^ (at >> 6)) % cache_size];
+        // Fibonacci hashing: the top bits of the address times 2^64 / phi.
+        Slot& slot = cache_[(reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - cache_bits)];
         if (slot.key == key) return slot.id;
         // A key of another kind could compare equal to a field name through Python code of its own.
         if (!PyUnicode_CheckExact(key) && !plain_scalar(key)) throw NotPlain{};
@@ -125,7 +125,8 @@ private:
         PyObject* key = nullptr;
         int id = -1;
     };
-    static constexpr std::size_t cache_size = 64;
+    static constexpr int cache_bits = 8;
+    static constexpr std::size_t cache_size = std::size_t{1} << cache_bits;
     PyObject* names_[field_count];
     Slot cache_[cache_size];
 };

@@ -215,6 +215,17 @@ private:
             wide8(n - 8);
             return;
         }
+        if (n >= 4) {
+            auto wide4 = [&](Py_ssize_t at) {
+                std::uint32_t four;
+                std::memcpy(&four, s + at, 4);
+                const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(d + at), v);
+            };
+            wide4(0);
+            wide4(n - 4);
+            return;
+        }
 #endif
         for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
     }

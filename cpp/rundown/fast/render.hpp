@@ -48,7 +48,8 @@ template <class Out>
 void delimiter_line(Writer<Out>& lines, std::size_t width) {
     Writer<Out>& out = lines.next();
     out.word("| ", 2);
-    for (std::size_t k = 0; k < width; ++k) out.word(" | ---" + (k == 0 ? 3 : 0), k == 0 ? 3 : 6);
+    if (width > 0) out.word("---", 3);
+    for (std::size_t k = 1; k < width; ++k) out.word(" | ---", 6);
     out.word(" |", 2);
 }
 

@@ -8,12 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
+#define PYHOST_DICT_ENTRIES 1
+#endif
+
 namespace pyhost {
 
 namespace detail {
 
-#if PY_VERSION_HEX >= 0x030B0000 && PY_VERSION_HEX < 0x030C0000
-#define PYHOST_DICT_ENTRIES 1
+#ifdef PYHOST_DICT_ENTRIES
 // The head of a dict's keys object; the index table follows it, then the entries.
 struct DictKeys {
     Py_ssize_t refcnt;

@@ -2,20 +2,20 @@
 // texts, sections, link lines and answer bodies written straight into the tidied output.
 #include "rundown/fast/report.hpp"
 
+#include "pyhost/entries.hpp"
 #include "rundown/fast/blocks.hpp"
 #include "rundown/fast/helper.hpp"
-#include "rundown/fast/output.hpp"
 #include "rundown/fast/match.hpp"
-#include "pyhost/entries.hpp"
+#include "rundown/fast/output.hpp"
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace rundown::fast {
 
@@ -24,7 +24,6 @@ using pyhost::check;
 using pyhost::Ref;
 
 namespace {
-
 
 // -- Plain records. -------------------------------------------------------------------------------------------
 

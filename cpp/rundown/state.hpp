@@ -41,9 +41,6 @@ struct State {
     Ref function_type, re_module, re_match;
     std::span<const pyhost::MethodSpec> steps;
     std::vector<Ref> step_names;
-    // The last class found to replace no step, while its version tag stays the same.
-    PyTypeObject* verified_type = nullptr;
-    unsigned int verified_tag = 0;
 
     void init();
 };

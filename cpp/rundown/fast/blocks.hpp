@@ -3,61 +3,47 @@
 // tables by the one block writer of render.hpp.
 #pragma once
 
-#include "rundown/fast/text.hpp"
+#include "rundown/fast/render.hpp"
 
 #include <vector>
 
 namespace rundown::fast {
 
-template <class Out>
-class Writer;
-
 /// The display blocks of an answer's structured blocks, kept as the calls that made them, so that they are
 /// grouped and written by the same writer as a walked text when the section is written.
 class Assembly {
 public:
-    void heading(Piece text, int level);
-    void text(const Piece* parts, std::size_t n);
-    void list_item(Piece text);
-    void table_row(const Piece* cells, std::size_t n);
+    void heading(Piece text, int level) { steps_.push_back({Op::heading, level, text, {}}); }
+    void text(Piece text) { steps_.push_back({Op::text, 0, text, {}}); }
+    void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}}); }
+    void table_row(const Row& row) { steps_.push_back({Op::table_row, 0, {}, row}); }
     /// Ends a pending list: the next item starts another one.
     void flush_list();
-    void clear() noexcept;
+    void clear() noexcept { steps_.clear(); }
 
     /// Whether there is no block.
     bool empty() const noexcept { return steps_.empty(); }
     /// Whether writing gives at least one line.
-    bool renders() const noexcept;
-    /// The body lines, blocks separated by an empty line; `header` is working space.
+    bool renders() const;
+    /// The body lines, blocks separated by an empty line.
     template <class Out>
-    void render(Writer<Out>& out, std::vector<Piece>& header) const;
-
-    /// Working space of the row reader, kept with the assembly so that it is allocated once.
-    std::vector<Piece> scratch_cells;
+    void render(Writer<Out>& out) const;
 
 private:
     enum class Op : unsigned char { heading, text, list_item, table_row, end_list };
-    /// A call, with its pieces [first, last).
     struct Step {
         Op op;
         int level;
-        std::size_t first, last;
+        Piece piece;
+        Row row;
     };
-    void add(Op op, int level, const Piece* pieces, std::size_t n);
 
-    std::vector<Piece> pieces_;
     std::vector<Step> steps_;
-};
-
-/// The working space of a text walk: the lines of a paragraph, the cells of the row being read, and a
-/// table's header.
-struct WalkSpace {
-    std::vector<Piece> lines, cells, header;
 };
 
 /// The Markdown-like answer text, walked line by line and written straight into report lines, grouped and
 /// rendered as an assembly of its blocks would be: a stripped, non-empty text always gives a line at least.
 template <class Out>
-void write_text(Writer<Out>& lines, Piece text, WalkSpace& space);
+void write_text(Writer<Out>& lines, Piece text);
 
 }  // namespace rundown::fast

@@ -11,7 +11,14 @@ using pyhost::Ref;
 
 namespace {
 
-Piece whole_stripped(PyObject* s) noexcept { return strip(Piece::of(s)); }
+// The whole of an argument str. One made by the deprecated C API may not be ready yet: it is made ready first,
+// so that its characters are read.
+Piece whole(PyObject* s) {
+    if (PyUnicode_READY(s) < 0) throw pyhost::Error{};
+    return Piece::of(s);
+}
+
+Piece whole_stripped(PyObject* s) { return strip(whole(s)); }
 
 Ref substring(const Piece& p) {
     const char* at = static_cast<const char*>(p.data) + p.b * p.kind;
@@ -42,11 +49,14 @@ Ref parse_markdown_list_item(const pyhost::Call& c) {
 }
 
 Ref parse_pipe_row(const pyhost::Call& c) {
-    std::vector<Piece> cells;
-    if (!match_pipe_row(Piece::of(c.arg(0)), cells)) return pyhost::none();
-    Ref out = pyhost::new_list(static_cast<Py_ssize_t>(cells.size()));
-    for (std::size_t i = 0; i < cells.size(); ++i)
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), substring(cells[i]).release());
+    const Piece line = whole(c.arg(0));
+    const std::size_t n = match_pipe_row(line);
+    if (!n) return pyhost::none();
+    Ref out = pyhost::new_list(static_cast<Py_ssize_t>(n));
+    Py_ssize_t i = 0;
+    with_chars(line, [&](const auto* p) {
+        pipe_cells(line, p, [&](const Piece& cell) { PyList_SET_ITEM(out.get(), i++, substring(cell).release()); });
+    });
     return out;
 }
 
@@ -56,7 +66,7 @@ Ref is_markdown_delimiter_row(const pyhost::Call& c) {
     for (Py_ssize_t i = 0; i < n; ++i)
         if (!PyUnicode_CheckExact(PyList_GET_ITEM(cells, i))) return {};
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!match_delimiter_cell(strip(Piece::of(PyList_GET_ITEM(cells, i))))) return pyhost::boolean(false);
+        if (!match_delimiter_cell(whole_stripped(PyList_GET_ITEM(cells, i)))) return pyhost::boolean(false);
     }
     return pyhost::boolean(n > 0);
 }

@@ -5,7 +5,7 @@
 
 #include "rundown/fast/text.hpp"
 
-#include <vector>
+#include <cstdint>
 
 namespace rundown::fast {
 
@@ -79,43 +79,15 @@ bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return b == e;
 }
 
-/// A pipe row as match_pipe_row below reads it, with `next_pipe(from)` the first "|" of the line at or after
-/// `from` (or its end), asked for each "|" in turn.
-template <class T, class NextPipe>
-bool split_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells, NextPipe&& next_pipe) {
-    const Py_ssize_t b = line.b, e = line.e;
-    Py_ssize_t pipe = next_pipe(b);
-    if (pipe == e) return false;
-    const std::size_t base = cells.size();
-    bool content = false;  // a cell that is neither empty nor "-"
-    for (Py_ssize_t start = b;; pipe = next_pipe(start)) {
-        const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
-        // An empty first cell is dropped (an empty last one below): there are two cells at least.
-        if (start != b || ce > cb) {
-            cells.push_back(line.slice(cb, ce));
-            content = content || (ce - cb > 1 || (ce > cb && p[cb] != '-'));
-        }
-        if (pipe == e) break;
-        start = pipe + 1;
-    }
-    if (cells.size() > base && cells.back().empty()) cells.pop_back();
-    if (cells.size() - base < 2 || !content) {
-        cells.resize(base);
-        return false;
-    }
-    return true;
-}
-
-/// The cells of a pipe row of `line`, whose buffer is `p` (split on every "|", stripped, one empty cell dropped
-/// at each end, at least two, one of them neither empty nor "-"), appended to `cells` as slices of `line`;
-/// false, with `cells` unchanged, for any other line.
-template <class T>
-bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
+/// Calls `f(next_pipe)` with a function that gives the first "|" of the line at or after `from` (or its end),
+/// asked for each "|" in turn.
+template <class T, class F>
+[[gnu::always_inline]] inline decltype(auto) with_pipes(const Piece& line, const T* p, F&& f) {
 #if defined(__SSE2__)
     if constexpr (sizeof(T) <= 2)
         if (fits_mask<T>(line.b, line.e)) {  // a short row, as most are: its "|" found at once
             std::uint64_t pipes = ascii_mask(p, line.b, line.e, '|');
-            return split_pipe_row(line, p, cells, [&](Py_ssize_t) {
+            return f([&](Py_ssize_t) {
                 if (!pipes) return line.e;
                 const Py_ssize_t at = line.b + __builtin_ctzll(pipes) / static_cast<int>(sizeof(T));
                 pipes &= pipes - 1;
@@ -124,17 +96,43 @@ bool match_pipe_row(const Piece& line, const T* p, std::vector<Piece>& cells) {
             });
         }
 #endif
-    return split_pipe_row(line, p, cells, [&](Py_ssize_t from) { return find_ascii(p, from, line.e, '|'); });
+    return f([&](Py_ssize_t from) { return find_ascii(p, from, line.e, '|'); });
 }
 
-/// A non-empty row whose every cell is a delimiter cell: cells as the row matcher gives them, stripped slices
-/// of the buffer `p`.
+/// Calls `cell(slice)` for each cell of a line that holds a "|": the line split on every "|", each part
+/// stripped, an empty first part and an empty last part left out. The cells are slices of `line`, so a row is
+/// never copied: it is split again whenever its cells are needed.
+template <class T, class Cell>
+void pipe_cells(const Piece& line, const T* p, Cell&& cell) {
+    with_pipes(line, p, [&](auto&& next_pipe) {
+        const Py_ssize_t b = line.b, e = line.e;
+        for (Py_ssize_t start = b;;) {
+            const Py_ssize_t pipe = next_pipe(start);
+            const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
+            if (pipe == e) {  // the last part: there is a "|" before it
+                if (ce > cb) cell(line.slice(cb, ce));
+                return;
+            }
+            if (start != b || ce > cb) cell(line.slice(cb, ce));
+            start = pipe + 1;
+        }
+    });
+}
+
+/// Whether `line` is a pipe row: a "|" in it, two cells at least, and one of them neither empty nor "-".
+/// Returns its number of cells, or 0 for any other line; `delimiter`, when given, tells whether every cell is
+/// a delimiter cell.
 template <class T>
-bool is_delimiter_row(const T* p, const Piece* cells, std::size_t n) noexcept {
-    if (n == 0) return false;
-    for (std::size_t i = 0; i < n; ++i)
-        if (!match_delimiter_cell(p, cells[i].b, cells[i].e)) return false;
-    return true;
+std::size_t match_pipe_row(const Piece& line, const T* p, bool* delimiter = nullptr) {
+    std::size_t n = 0;  // a line without "|" has one part: one cell at most
+    bool content = false, all_delimiters = true;
+    pipe_cells(line, p, [&](const Piece& c) {
+        ++n;
+        content = content || c.e - c.b > 1 || (c.e > c.b && p[c.b] != '-');
+        if (delimiter) all_delimiters = all_delimiters && match_delimiter_cell(p, c.b, c.e);
+    });
+    if (delimiter) *delimiter = all_delimiters;
+    return n >= 2 && content ? n : 0;
 }
 
 /// The same matchers on pieces of any width.
@@ -156,8 +154,8 @@ inline bool match_delimiter_cell(Piece cell) noexcept {
     return with_chars(cell, [&](const auto* p) { return match_delimiter_cell(p, cell.b, cell.e); });
 }
 
-inline bool match_pipe_row(Piece line, std::vector<Piece>& cells) {
-    return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p, cells); });
+inline std::size_t match_pipe_row(Piece line) {
+    return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p); });
 }
 
 }  // namespace rundown::fast

@@ -3,43 +3,88 @@
 // into it.
 #pragma once
 
+#include "rundown/fast/match.hpp"
 #include "rundown/fast/output.hpp"
+#include "rundown/rules.hpp"
 
-#include <algorithm>
-#include <vector>
+#include <charconv>
 
 namespace rundown::fast {
+
+/// A table row whose cells are read when they are written, so that a wide row is never copied: a pipe row of
+/// a line, or the list of cells of a structured row (an exact list of plain values, checked when it was read).
+struct Row {
+    Piece line;
+    PyObject* list = nullptr;  // borrowed: no Python code runs between the reading of a section and its writing
+    std::size_t width = 0;     // its number of cells
+};
+
+/// Decimal digits of `n`, written.
+template <class Out>
+void write_number(Writer<Out>& out, long long n) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    out.word(digits, static_cast<std::size_t>(end - digits));
+}
+
+/// The stripped text of a plain cell value, as a piece valid while `digits` and `held` are: a str stripped,
+/// "True", the decimal digits of an int, the text of a float; nothing for a falsy value.
+inline Piece cell_text(PyObject* v, char (&digits)[24], pyhost::Ref& held) {
+    static constexpr Py_UCS1 true_text[] = {'T', 'r', 'u', 'e'};
+    if (PyUnicode_Check(v)) return strip(Piece::of(v));
+    if (v == Py_True) return {true_text, 0, 4, PyUnicode_1BYTE_KIND, true};
+    if (PyLong_CheckExact(v)) {  // the reader let only ints of 64 bits through
+        const long long n = PyLong_AsLongLong(v);
+        if (n == 0) return {};
+        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+        return {digits, 0, end - digits, PyUnicode_1BYTE_KIND, true};
+    }
+    if (PyFloat_CheckExact(v) && PyFloat_AS_DOUBLE(v) != 0) {
+        held = pyhost::str(v);  // a str: nothing the collector tracks is made
+        return Piece::of(held.get());
+    }
+    return {};  // None, False, an empty container
+}
+
+/// Calls `f(cell)` for each cell of `row`.
+template <class F>
+void for_each_cell(const Row& row, F&& f) {
+    if (!row.list) return with_chars(row.line, [&](const auto* p) { pipe_cells(row.line, p, f); });
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(row.list); ++i) {
+        char digits[24];
+        pyhost::Ref held;
+        f(cell_text(PyList_GET_ITEM(row.list, i), digits, held));
+    }
+}
 
 /// A heading: as many marks as its level and two (at most six), a blank, its text.
 template <class Out>
 void heading_line(Writer<Out>& lines, int level, const Piece& text) {
     Writer<Out>& out = lines.next();
-    const auto marks = static_cast<std::size_t>(std::clamp(level + 2, 1, 6));
+    const auto marks = static_cast<std::size_t>(heading_marks(level));
     out.word("###### " + (6 - marks), marks + 1);
     out.put(text);
 }
 
-/// A list item: "- ", then its parts joined with " ".
+/// A list item: "- ", then its text.
 template <class Out>
-void list_line(Writer<Out>& lines, const Piece* parts, std::size_t n) {
+void list_line(Writer<Out>& lines, const Piece& text) {
     Writer<Out>& out = lines.next();
     out.word("- ", 2);
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k > 0) out.word(" ", 1);
-        out.put(parts[k]);
-    }
+    out.put(text);
 }
 
 /// A table row, padded with empty cells to `width`.
 template <class Out>
-void table_line(Writer<Out>& lines, const Piece* cells, std::size_t n, std::size_t width) {
+void table_line(Writer<Out>& lines, const Row& row, std::size_t width) {
     Writer<Out>& out = lines.next();
     out.word("| ", 2);
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k > 0) out.word(" | ", 3);
-        out.put(cells[k]);
-    }
-    for (std::size_t k = n; k < width; ++k) out.word(" | ", 3);
+    std::size_t k = 0;
+    for_each_cell(row, [&](const Piece& cell) {
+        if (k++ > 0) out.word(" | ", 3);
+        out.put(cell);
+    });
+    for (; k < width; ++k) out.word(" | ", 3);
     out.word(" |", 2);
 }
 
@@ -56,45 +101,52 @@ void delimiter_line(Writer<Out>& lines, std::size_t width) {
 /// A table row without a table: its cells joined with " | ", stripped. An empty first cell leaves "|" at the
 /// start; the blank after an empty last cell is trailing whitespace that the tidy-up cuts.
 template <class Out>
-void lone_row_line(Writer<Out>& lines, const Piece* cells, std::size_t n) {
+void lone_row_line(Writer<Out>& lines, const Row& row) {
     Writer<Out>& out = lines.next();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k == 1 && cells[0].empty()) out.word("| ", 2);
+    std::size_t k = 0;
+    bool first_empty = false;
+    for_each_cell(row, [&](const Piece& cell) {
+        if (k == 0) first_empty = cell.empty();
+        if (k == 1 && first_empty) out.word("| ", 2);
         else if (k > 0) out.word(" | ", 3);
-        out.put(cells[k]);
-    }
+        out.put(cell);
+        ++k;
+    });
 }
 
 /// Whether a lone row gives a line: unless it is a single empty cell (with two cells the separator shows).
-inline bool lone_row_renders(const Piece* cells, std::size_t n) noexcept { return n >= 2 || (n == 1 && !cells[0].empty()); }
+inline bool lone_row_renders(const Row& row) {
+    if (row.width != 1) return row.width >= 2;
+    bool empty = true;
+    for_each_cell(row, [&](const Piece& cell) { empty = cell.empty(); });
+    return !empty;
+}
 
 /// Writes display blocks as report lines as soon as each is complete, grouping them as it goes: list items
 /// into one list, table rows into one table (a table of a header alone is a lone row), everything else
-/// ending what is pending, one empty line between blocks. `header` is working space for a table's header.
+/// ending what is pending, one empty line between blocks.
 template <class Out>
 class BlockLines {
 public:
-    BlockLines(Writer<Out>& lines, std::vector<Piece>& header) : lines_(lines), header_(header) {}
+    explicit BlockLines(Writer<Out>& lines) noexcept : lines_(lines) {}
 
     void heading(Piece text, int level) {
         finish();
         block();
         heading_line(lines_, level, text);
     }
-    void text(const Piece* parts, std::size_t n) {
+    /// A paragraph, whose lines `write(out)` writes into the line begun for it.
+    template <class F>
+    void text(F&& write) {
         finish();
         block();
-        Writer<Out>& out = lines_.next();
-        for (std::size_t k = 0; k < n; ++k) {
-            if (k > 0) out.line_break();
-            out.put(parts[k]);
-        }
+        write(lines_.next());
     }
     void list_item(Piece text) {
         flush_table();
         if (!list_) block();
         list_ = true;
-        list_line(lines_, &text, 1);
+        list_line(lines_, text);
     }
     /// Ends the pending list: the next item starts another one.
     void flush_list() noexcept { list_ = false; }
@@ -103,18 +155,18 @@ public:
         lines_.word(" ", 1);
         lines_.put(part);
     }
-    void table_row(const Piece* cells, std::size_t n) {
+    void table_row(const Row& row) {
         flush_list();
         if (rows_++ == 0) {  // the header waits: alone, it is a lone row rather than a table
-            header_.assign(cells, cells + n);
+            header_ = row;
             return;
         }
         if (rows_ == 2) {
             block();
-            table_line(lines_, header_.data(), header_.size(), header_.size());
-            delimiter_line(lines_, header_.size());
+            table_line(lines_, header_, header_.width);
+            delimiter_line(lines_, header_.width);
         }
-        table_line(lines_, cells, n, header_.size());
+        table_line(lines_, row, header_.width);
     }
     /// Ends what is pending: called after the last block.
     void finish() {
@@ -128,15 +180,15 @@ private:
         any_ = true;
     }
     void flush_table() {
-        if (rows_ == 1 && lone_row_renders(header_.data(), header_.size())) {
+        if (rows_ == 1 && lone_row_renders(header_)) {
             block();
-            lone_row_line(lines_, header_.data(), header_.size());
+            lone_row_line(lines_, header_);
         }
         rows_ = 0;
     }
 
     Writer<Out>& lines_;
-    std::vector<Piece>& header_;
+    Row header_;
     bool any_ = false, list_ = false;
     std::size_t rows_ = 0;
 };

@@ -1,11 +1,12 @@
 // The text walk: an answer's Markdown-like text, line by line, into display blocks written straight into
-// report lines. Paragraph lines are kept as slices of the text, so a long answer is never copied. The walk reads the
-// text's buffer at its own width.
+// report lines. A paragraph is kept as the stretch of the text it spans and a table row as its line, so the
+// walk holds no copy and no list of the text's parts, whatever their number. The walk reads the text's buffer
+// at its own width.
 #include "rundown/fast/blocks.hpp"
-#include "rundown/fast/match.hpp"
-#include "rundown/fast/render.hpp"
 
+#include <algorithm>
 #include <type_traits>
+#include <vector>
 
 namespace rundown::fast {
 
@@ -24,10 +25,7 @@ enum class Kind { none, text, heading, table, list_item };
 template <class T, class Sink>
 class Walk {
 public:
-    Walk(Sink& out, Piece text, const T* p, WalkSpace& space)
-        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(space.lines), cells_(space.cells) {
-        paragraph_.clear();
-    }
+    Walk(Sink& out, Piece text, const T* p) : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e) {}
 
     void run() {
         for (Py_ssize_t pos = begin_; pos <= end_;) pos = step(line_at(pos));
@@ -101,59 +99,88 @@ private:
         return line.next;
     }
 
-    // The cells of a pipe row on the line, appended to the working cells; false for any other line.
-    bool row_cells(const Line& line) { return match_pipe_row(piece(line, line.b, line.e), p_, cells_); }
+    // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter` tells whether every
+    // cell is a delimiter cell.
+    Row row_of(const Line& line, bool& delimiter) const {
+        const Piece p = piece(line, line.b, line.e);
+        return {p, nullptr, line.pipe ? match_pipe_row(p, p_, &delimiter) : 0};
+    }
 
     // A pipe table from `header`: a header row, a delimiter row, then body rows up to a blank line, a line
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
-        cells_.clear();
-        if (!row_cells(header)) return -1;
-        const std::size_t header_cells = cells_.size();
-        if (header.next > end_) return -1;
+        bool delimiter_cells = false;
+        const Row head = row_of(header, delimiter_cells);
+        if (!head.width || header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !row_cells(delimiter) ||
-            !is_delimiter_row(p_, cells_.data() + header_cells, cells_.size() - header_cells))
-            return -1;
+        if (!delimiter.pipe || !row_of(delimiter, delimiter_cells).width || !delimiter_cells) return -1;
         flush_paragraph();
-        out_.table_row(cells_.data(), header_cells);
+        out_.table_row(head);
         Py_ssize_t pos = delimiter.next;
         while (pos <= end_) {
-            const Line row = line_at(pos);
-            if (skip_space(p_, row.b, row.e) == row.e) break;
-            cells_.clear();
-            if (!row.pipe || !row_cells(row) ||
-                is_delimiter_row(p_, cells_.data(), cells_.size()))
-                break;
-            out_.table_row(cells_.data(), cells_.size());
-            pos = row.next;
+            const Line line = line_at(pos);
+            if (skip_space(p_, line.b, line.e) == line.e) break;
+            const Row row = row_of(line, delimiter_cells);
+            if (!row.width || delimiter_cells) break;
+            out_.table_row(row);
+            pos = line.next;
         }
         return pos;
     }
 
-    // A paragraph line, right-stripped.
-    void buffer(const Line& line) { paragraph_.push_back(piece(line, line.b, trim_space(p_, line.b, line.e))); }
+    // A paragraph line. A continuation of a list item may come between two lines of a paragraph, which is then
+    // kept as more than one run of lines.
+    void buffer(const Line& line) {
+        if (!paragraph_.empty() && paragraph_.back().next == line.b) {
+            Run& run = paragraph_.back();
+            run.e = line.e;
+            run.next = line.next;
+            run.lines = true;
+        } else {
+            paragraph_.push_back({line.b, line.e, line.next, false, line.odd});
+        }
+    }
 
-    // The paragraph's lines joined with "\n" and stripped as a whole; nothing when that leaves no text.
+    // The paragraph's lines, each right-stripped, joined with "\n" and stripped as a whole; nothing when that
+    // leaves no text. Its lines are found again as it is written.
     void flush_paragraph() {
-        while (!paragraph_.empty()) {
-            Piece& last = paragraph_.back();
-            last.e = trim_space(p_, last.b, last.e);
-            if (!last.empty()) break;
-            paragraph_.pop_back();
+        if (paragraph_.empty()) return;
+        std::size_t first = 0, last = paragraph_.size();
+        Py_ssize_t b = 0, e = 0;
+        for (; first < last; ++first) {
+            b = skip_space(p_, paragraph_[first].b, paragraph_[first].e);
+            if (b < paragraph_[first].e) break;
         }
-        std::size_t first = 0;
-        while (first < paragraph_.size()) {
-            Piece& head = paragraph_[first];
-            head.b = skip_space(p_, head.b, head.e);
-            if (!head.empty()) break;
-            ++first;
+        for (; last > first; --last) {
+            const Py_ssize_t from = last - 1 == first ? b : paragraph_[last - 1].b;
+            e = trim_space(p_, from, paragraph_[last - 1].e);
+            if (e > from) break;
         }
-        if (first < paragraph_.size()) {
-            out_.text(paragraph_.data() + first, paragraph_.size() - first);
+        if (first < last) {
+            out_.text([&](auto& w) {
+                for (std::size_t k = first; k < last; ++k) {
+                    if (k > first) w.line_break();
+                    const Run& run = paragraph_[k];
+                    const Py_ssize_t from = k == first ? b : run.b, to = k + 1 == last ? e : run.e;
+                    if (run.lines) write_lines(w, from, to);
+                    else w.put(piece({from, to, run.next, false, run.odd}, from, trim_space(p_, from, to)));
+                }
+            });
             last_ = Kind::text;
         }
         paragraph_.clear();
+    }
+
+    // The lines of [b, e), each right-stripped, one after another.
+    template <class W>
+    void write_lines(W& w, Py_ssize_t b, Py_ssize_t e) const {
+        for (Py_ssize_t pos = b;;) {
+            const Line line = line_at(pos);
+            w.put(piece(line, pos, trim_space(p_, pos, std::min(line.e, e))));
+            if (line.e >= e) return;
+            w.line_break();
+            pos = line.next;
+        }
     }
 
     Sink& out_;
@@ -162,21 +189,27 @@ private:
     const Py_ssize_t begin_, end_;
     bool in_fence_ = false;
     Kind last_ = Kind::none;
-    std::vector<Piece>& paragraph_;
-    std::vector<Piece>& cells_;
+    // The paragraph being read: runs of consecutive lines, each from the start of its first line to the end of
+    // its last, and where the line after it starts.
+    struct Run {
+        Py_ssize_t b, e, next;
+        bool lines;  // more than one line: their ends are found again when it is written
+        bool odd;    // the one line holds line boundaries other than "\r" and "\n"
+    };
+    std::vector<Run> paragraph_;
 };
 
 }  // namespace
 
 template <class Out>
-void write_text(Writer<Out>& lines, Piece text, WalkSpace& space) {
-    BlockLines<Out> out(lines, space.header);
-    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p, space).run(); });
+void write_text(Writer<Out>& lines, Piece text) {
+    BlockLines<Out> out(lines);
+    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p).run(); });
     out.finish();
 }
 
-template void write_text(Writer<Py_UCS1>&, Piece, WalkSpace&);
-template void write_text(Writer<Py_UCS2>&, Piece, WalkSpace&);
-template void write_text(Writer<Py_UCS4>&, Piece, WalkSpace&);
+template void write_text(Writer<Py_UCS1>&, Piece);
+template void write_text(Writer<Py_UCS2>&, Piece);
+template void write_text(Writer<Py_UCS4>&, Piece);
 
 }  // namespace rundown::fast

@@ -1,0 +1,64 @@
+"""Instructions per realistic report, counted by valgrind's callgrind: a figure that the load of a shared
+machine does not move.
+
+Run: python bench/instructions.py [--reports N]
+
+Runs the same script twice under `valgrind --tool=callgrind`, once writing no report and once writing N
+(after one report that warms up both runs alike), and prints the difference over N for the native path and for
+the generic path (a subclass that replaces one step). Needs valgrind on the PATH.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+PROBE = r"""
+import sys
+sys.path.insert(0, sys.argv[1])
+import corpus
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+class Generic(RundownWriter):
+    def _render_blocks(self, blocks):
+        return super()._render_blocks(blocks)
+
+writer = Generic() if sys.argv[2] == "generic" else RundownWriter()
+record = corpus.realistic_record()
+writer.format_data(record)
+for _ in range(int(sys.argv[3])):
+    writer.format_data(record)
+"""
+
+
+def total_instructions(path: str, reports: int) -> int:
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c", PROBE,
+                        HERE, path, str(reports)], check=True, capture_output=True)
+        with open(out) as f:
+            return int(re.search(r"^summary:\s*(\d+)", f.read(), re.M).group(1))
+
+
+def per_report(path: str, reports: int) -> float:
+    return (total_instructions(path, reports) - total_instructions(path, 0)) / reports
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--reports", type=int, default=20, help="reports counted on each path (default 20)")
+    args = parser.parse_args()
+    native = per_report("native", args.reports)
+    generic = per_report("generic", max(1, args.reports // 4))
+    print(f"instructions per realistic report: native {native / 1e6:.3f}M, generic {generic / 1e6:.2f}M, "
+          f"ratio {generic / native:.1f}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -8,13 +8,12 @@ round after round, the medians of the per-round ratios of both to the native pat
 (MB/s of UTF-8), and for each scale series the growth exponent (log-log slope of time against size).
 
 In each round every contender writes a batch of reports back to back (as many as take 20 ms or more, at least
-one), and its time per report is the batch's time over its size: the figures of a process that writes reports
-one after another. The realistic case is also timed a single report at a time, each right after the other
-contenders' reports ("single calls"): what one report costs in a process busy with other work, its memory no
-longer in the caches and the native path's helper thread asleep. All three must give the same report. A last table
-gives the peak memory of the native report beyond the input record and the returned string, measured in a
-fresh process with tracemalloc (the interpreter's allocations) and the peak resident size (all of them,
-reset before the call through /proc/self/clear_refs).
+one), and its time per report is the batch's time over its size. All three must give the same report. Every
+report runs on the calling thread alone. A last table gives the peak memory of the native report beyond the
+input record and the returned string, measured in a fresh process with tracemalloc (the interpreter's
+allocations) and the peak resident size (all of them, reset before the call through /proc/self/clear_refs).
+The instruction counts, which the load of a shared machine does not move, come from instructions.py (run with
+--instructions to have them printed here too).
 """
 
 from __future__ import annotations
@@ -43,11 +42,9 @@ class Generic(RundownWriter):
         return super()._render_blocks(blocks)
 
 
-def batch_sizes(fns, batch: bool) -> list[int]:
+def batch_sizes(fns) -> list[int]:
     """Reports per batch for each function: the first count of 1, 2, 5, 10, 20, 50, ... whose batch takes
-    20 ms or more once the function has run (as `timeit` sizes its loops), or one for single calls."""
-    if not batch:
-        return [1] * len(fns)
+    20 ms or more once the function has run (as `timeit` sizes its loops)."""
     sizes = []
     for fn in fns:
         fn()
@@ -63,10 +60,10 @@ def batch_sizes(fns, batch: bool) -> list[int]:
     return sizes
 
 
-def interleaved(fns, budget: float, max_runs: int, batch: bool = True) -> list[list[float]]:
+def interleaved(fns, budget: float, max_runs: int) -> list[list[float]]:
     """Times each function once per round, round after round, so that all of them meet the same state of a
     shared machine; returns the times per report, per function."""
-    sizes = batch_sizes(fns, batch)
+    sizes = batch_sizes(fns)
     times: list[list[float]] = [[] for _ in fns]
     start = time.perf_counter()
     while len(times[0]) < max_runs and (len(times[0]) < 5 or time.perf_counter() - start < budget):
@@ -89,7 +86,7 @@ def slope(sizes, times) -> float:
     return sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
 
 
-def measure(name, record, budget, generic=True, max_runs=200, batch=True):
+def measure(name, record, budget, generic=True, max_runs=200):
     fast, slow, python = RundownWriter(), Generic(), ReferenceWriter()
     report = fast.format_data(record)
     if generic:
@@ -100,7 +97,7 @@ def measure(name, record, budget, generic=True, max_runs=200, batch=True):
     fns = [lambda: fast.format_data(record)]
     if generic:
         fns += [lambda: slow.format_data(record), lambda: python.format_data(record)]
-    times = interleaved(fns, budget, max_runs, batch)
+    times = interleaved(fns, budget, max_runs)
     t_fast = statistics.median(times[0])
     t_slow, t_python = (statistics.median(t) for t in times[1:]) if generic else (nan, nan)
     r_slow, r_python = (median_ratio(t, times[0]) for t in times[1:]) if generic else (nan, nan)
@@ -144,6 +141,7 @@ def memory(size: int) -> dict:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="shorter timing budget and smaller series")
+    parser.add_argument("--instructions", action="store_true", help="also count instructions with callgrind")
     args = parser.parse_args()
     budget = 0.3 if args.quick else 1.5
 
@@ -152,7 +150,6 @@ def main() -> None:
     print(header)
     print("-" * len(header))
     measure("realistic: 50 answers x 2KB", corpus.realistic_record(), budget)
-    measure("realistic, single calls", corpus.realistic_record(), budget, max_runs=2000, batch=False)
 
     counts = [1, 10, 100] if args.quick else [1, 10, 100, 1000]
     times = [measure(f"answers: {n}", corpus.realistic_record(n), budget, generic=n <= 100)[0] for n in counts]
@@ -171,6 +168,13 @@ def main() -> None:
     for size in sizes[-2:]:
         m = memory(size)
         print(f"{f'{size // 1000} KB':<28} {m['report'] / 1e6:>10.2f} {m['traced'] / m['report']:>12.2f} {m['rss'] / m['report']:>9.2f}")
+
+    print()
+    if args.instructions:
+        import instructions
+        instructions.main([])
+    else:
+        print("instructions per realistic report: python bench/instructions.py (valgrind --tool=callgrind)")
 
 
 if __name__ == "__main__":

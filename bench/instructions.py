@@ -50,10 +50,10 @@ def per_report(path: str, reports: int) -> float:
     return (total_instructions(path, reports) - total_instructions(path, 0)) / reports
 
 
-def main() -> None:
+def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reports", type=int, default=20, help="reports counted on each path (default 20)")
-    args = parser.parse_args()
+    args = parser.parse_args(argv)
     native = per_report("native", args.reports)
     generic = per_report("generic", max(1, args.reports // 4))
     print(f"instructions per realistic report: native {native / 1e6:.3f}M, generic {generic / 1e6:.2f}M, "

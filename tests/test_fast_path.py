@@ -192,29 +192,29 @@ def test_every_code_point_survives_both_paths():
     assert_same({"answers": [{"text": text, "summaryText": text}], "questions": [text]})
 
 
-# -- Long reports, whose sections a second thread helps to write. -------------------------------------
+# -- Long reports. --------------------------------------------------------------------------------------
 
-# A first answer long enough that the rest of the report is shared between two threads.
+# An answer of many sections' worth of every construct.
 LONG = {"text": "## 概览\n" + "".join(f"- item {i}\n  more\n| a | b {i} |\n| --- | --- |\n| 1 | 2 |\n\npara {i}\n" for i in range(900))}
 
 
 @settings(FAST, max_examples=max(20, FAST.max_examples // 3))
 @given(st.lists(answer, min_size=1, max_size=12), st.lists(question, max_size=8))
-def test_long_reports_shared_between_threads_equal_generic(answers, questions):
+def test_long_reports_equal_generic(answers, questions):
     assert_same({"questions": questions, "answers": [LONG, *answers, LONG, *answers]})
 
 
 @pytest.mark.parametrize("last", [{"text": type("Text", (str,), {})("x")}, {"text": 10**5000}, {"summaryText": object()}],
                          ids=["str subclass", "huge int", "object"])
 def test_a_long_report_given_up_midway_equals_generic(last):
-    """Reading stops at the last answer, after the second thread has written sections already."""
+    """Reading stops at the last answer, after sections have been written already."""
     assert_same({"answers": [LONG] * 6 + [last]})
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_long_reports_after_fork():
     record = {"answers": [LONG] * 4}
-    expected = RundownWriter().format_data(record)  # the helper thread has started
+    expected = RundownWriter().format_data(record)
     pid = os.fork()
     if pid == 0:
         os._exit(0 if all(RundownWriter().format_data(record) == expected for _ in range(3)) else 1)

@@ -17,6 +17,7 @@ struct Row {
     Piece line;
     PyObject* list = nullptr;  // borrowed: no Python code runs between the reading of a section and its writing
     std::size_t width = 0;     // its number of cells
+    const Piece* cells = nullptr;  // a narrow pipe row's cells, split already, while the walk holds them
 };
 
 /// Decimal digits of `n`, written.
@@ -49,6 +50,10 @@ inline Piece cell_text(PyObject* v, char (&digits)[24], pyhost::Ref& held) {
 /// Calls `f(cell)` for each cell of `row`.
 template <class F>
 void for_each_cell(const Row& row, F&& f) {
+    if (row.cells) {
+        for (std::size_t i = 0; i < row.width; ++i) f(row.cells[i]);
+        return;
+    }
     if (!row.list) return with_chars(row.line, [&](const auto* p) { pipe_cells(row.line, p, f); });
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(row.list); ++i) {
         char digits[24];

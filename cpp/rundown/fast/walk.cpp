@@ -30,6 +30,7 @@ public:
     void run() {
         for (Py_ssize_t pos = begin_; pos <= end_;) pos = step(line_at(pos));
         flush_paragraph();
+        out_.finish();  // while the cells of a table's header are held here
     }
 
 private:
@@ -101,26 +102,32 @@ private:
 
     // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter` tells whether every
     // cell is a delimiter cell.
-    Row row_of(const Line& line, bool& delimiter) const {
+    // The cells of a row of up to `narrow` cells are kept in `keep`, so that it is not split again when written.
+    Row row_of(const Line& line, bool& delimiter, Piece* keep) const {
         const Piece p = piece(line, line.b, line.e);
-        return {p, nullptr, line.pipe ? match_pipe_row(p, p_, &delimiter) : 0};
+        Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, &delimiter, keep, narrow) : 0, nullptr};
+        if (row.width <= narrow) row.cells = keep;
+        return row;
     }
 
     // A pipe table from `header`: a header row, a delimiter row, then body rows up to a blank line, a line
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         bool delimiter_cells = false;
-        const Row head = row_of(header, delimiter_cells);
+        // A header may wait for the next table to tell whether it is a lone row: the two take turns.
+        Piece* header_cells = header_cells_[tables_ % 2];
+        const Row head = row_of(header, delimiter_cells, header_cells);
         if (!head.width || header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !row_of(delimiter, delimiter_cells).width || !delimiter_cells) return -1;
+        if (!delimiter.pipe || !row_of(delimiter, delimiter_cells, row_cells_).width || !delimiter_cells) return -1;
         flush_paragraph();
+        ++tables_;
         out_.table_row(head);
         Py_ssize_t pos = delimiter.next;
         while (pos <= end_) {
             const Line line = line_at(pos);
             if (skip_space(p_, line.b, line.e) == line.e) break;
-            const Row row = row_of(line, delimiter_cells);
+            const Row row = row_of(line, delimiter_cells, row_cells_);
             if (!row.width || delimiter_cells) break;
             out_.table_row(row);
             pos = line.next;
@@ -197,6 +204,9 @@ private:
         bool odd;    // the one line holds line boundaries other than "\r" and "\n"
     };
     std::vector<Run> paragraph_;
+    static constexpr std::size_t narrow = 16;
+    Piece header_cells_[2][narrow], row_cells_[narrow];
+    std::size_t tables_ = 0;
 };
 
 }  // namespace
@@ -205,7 +215,6 @@ template <class Out>
 void write_text(Writer<Out>& lines, Piece text) {
     BlockLines<Out> out(lines);
     with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p).run(); });
-    out.finish();
 }
 
 template void write_text(Writer<Py_UCS1>&, Piece);

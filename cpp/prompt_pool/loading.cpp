@@ -12,7 +12,7 @@ using namespace pyhost;
 namespace {
 
 Ref joined(Ref path, std::initializer_list<PyObject*> parts) {
-    for (PyObject* part : parts) path = check(PyNumber_TrueDivide(path.get(), part));
+    for (PyObject* part : parts) path = true_divide(path, part);
     return path;
 }
 
@@ -38,10 +38,9 @@ Ref read_payload(const Call& c, Obj path) {
 
 // `payload.get("items")`; a payload without `get` (a top-level array, string or number) raises AttributeError.
 Ref items_of(const State& st, Obj payload) {
-    if (PyDict_CheckExact(payload)) {
-        PyObject* items = PyDict_GetItemWithError(payload, st.items.get());
-        if (!items && PyErr_Occurred()) throw Error{};
-        return items ? Ref::borrow(items) : none();
+    if (PyDict_CheckExact(static_cast<PyObject*>(payload))) {
+        Ref items = dict_lookup(payload, st.items);
+        return items ? items : none();
     }
     return call_method(payload, st.get, st.items);
 }
@@ -53,7 +52,7 @@ Ref init(const Call& c) {
     PyObject* skills_dir = c.arg(0);
     Ref value = none();
     if (truthy(skills_dir)) value = call_method(call(c.global(st.Path), skills_dir), st.expanduser);
-    check(PyObject_SetAttr(c.self, st.skills_dir.get(), value.get()));
+    setattr(c.self, st.skills_dir, value);
     return none();
 }
 

@@ -3,7 +3,6 @@
 #include "prompt_pool/service.hpp"
 #include "pyhost/plain_class.hpp"
 
-#include <new>
 
 namespace prompt_pool {
 namespace {
@@ -24,32 +23,40 @@ constexpr MethodSpec methods[] = {
     {"_parse_question", "解析单个题目。", item_param, "Question", parse_question},
 };
 
-State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
-
-int exec_module(PyObject* module) noexcept {
-    State* st = new (PyModule_GetState(module)) State();
-    try {
-        st->init();
+// The entry points below are not noexcept: each can run Python code (imports, finalizers), where the
+// interpreter may end the thread with a forced unwind that must pass.
+int exec_module(PyObject* module) {
+    return pyhost::guarded_status([&] {
+        State& st = pyhost::make_state<State>(module);
+        st.init();
         pyhost::import_into(module, "json");
-        pyhost::import_from_into(module, "pathlib", "Path");
-        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.exceptions", "PromptPoolNotReadyError");
-        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.models", "Question");
-        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.models", "QuestionTemplate");
+        pyhost::import_from_into(module, "pathlib", {"Path"});
+        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.exceptions", {"PromptPoolNotReadyError"});
+        pyhost::import_from_into(module, "tavik.amazon_rufus.domain.models", {"Question", "QuestionTemplate"});
         pyhost::Ref function_type =
             pyhost::make_function_type(module, "tavik.amazon_rufus.services.prompt_pool.function");
         pyhost::add_plain_class(module, function_type.get(), "PromptPoolService",
                                 "从已安装 Skill 中读取合并后的默认题目模板。", methods);
-        return 0;
-    } catch (...) {
-        pyhost::set_error_from_exception();
-        return -1;
-    }
+    });
 }
 
-void free_module(void* module) noexcept {
-    // The state was zero-filled before exec; destroying null references is harmless even if exec never ran.
-    state_of(static_cast<PyObject*>(module)).~State();
+int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
+    State* st = pyhost::state_of<State>(module);
+    if (!st) return 0;
+    Py_VISIT(st->position_key.get());
+    Py_VISIT(st->question_keywords.get());
+    Py_VISIT(st->template_keywords.get());
+    Py_VISIT(st->encoding_keyword.get());
+    Py_VISIT(st->key_keyword.get());
+    return 0;
 }
+
+int clear_module(PyObject* module) {
+    pyhost::drop_state<State>(module);
+    return 0;
+}
+
+void free_module(void* module) { pyhost::drop_state<State>(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
@@ -60,11 +67,11 @@ PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "tavik.amazon_rufus.services.prompt_pool",
     "默认题库读取服务。",
-    sizeof(State),
+    sizeof(State*),
     nullptr,
     slots,
-    nullptr,
-    nullptr,
+    traverse_module,
+    clear_module,
     free_module,
 };
 

@@ -6,13 +6,6 @@ namespace prompt_pool {
 
 using namespace pyhost;
 
-namespace {
-
-/// The host's `int(v)`.
-Ref as_int(Obj v) { return check(PyNumber_Long(v)); }
-
-}  // namespace
-
 Ref parse_question(const Call& c) {
     const State& st = c.state<State>();
     PyObject* item = c.arg(0);

@@ -8,13 +8,14 @@ using pyhost::check;
 using pyhost::intern;
 using pyhost::str_from;
 
-PyObject* position_of(PyObject* name, PyObject* question) noexcept { return PyObject_GetAttr(question, name); }
+// Not noexcept: the attribute may be computed by Python code, where the interpreter may end the thread.
+PyObject* position_of(PyObject* name, PyObject* question) { return PyObject_GetAttr(question, name); }
 
 PyMethodDef position_key_def = {"position_key", position_of, METH_O, "The position attribute of a question."};
 
 template <class... A>
 Ref names(const A&... items) {
-    return check(PyTuple_Pack(sizeof...(A), items.get()...));
+    return check(pyhost::api([&] { return PyTuple_Pack(sizeof...(A), items.get()...); }));
 }
 
 }  // namespace
@@ -70,7 +71,7 @@ void State::init() {
     items_message = str_from("题库格式错误：缺少 items 列表");
     empty_message = str_from("题库为空，请执行 `tavik skills upgrade tavik-amazon-rufus` 同步默认题库");
 
-    position_key = check(PyCFunction_NewEx(&position_key_def, position.get(), nullptr));
+    position_key = check(pyhost::api(PyCFunction_NewEx, &position_key_def, position.get(), static_cast<PyObject*>(nullptr)));
 }
 
 }  // namespace prompt_pool

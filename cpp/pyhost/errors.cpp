@@ -2,6 +2,10 @@
 // and the check of `except` clauses).
 #include "pyhost/errors.hpp"
 
+#include "pyhost/ops.hpp"
+
+#include <utility>
+
 namespace pyhost {
 namespace {
 
@@ -10,10 +14,12 @@ Ref instance_to_raise(Obj obj) {
     PyObject* exc = obj;
     if (PyExceptionInstance_Check(exc)) return Ref::borrow(exc);
     if (PyExceptionClass_Check(exc)) {
-        Ref value = check(PyObject_CallNoArgs(exc));
+        Ref value = check(api(PyObject_CallNoArgs, exc));
         if (PyExceptionInstance_Check(value.get())) return value;
-        PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %R",
-                     exc, Py_TYPE(value.get()));
+        api([&] {  // %R runs the class's repr, which a metaclass may define
+            return PyErr_Format(PyExc_TypeError, "calling %R should have returned an instance of BaseException, not %R",
+                                exc, Py_TYPE(value.get()));
+        });
         throw Error{};
     }
     PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
@@ -28,10 +34,11 @@ Ref instance_to_raise(Obj obj) {
 
 }  // namespace
 
-Caught::Caught() noexcept {
+Caught::Caught() {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
+    // Normalizing may call the exception class, i.e. Python code.
+    api(PyErr_NormalizeException, &type, &value, &traceback);
     if (traceback) PyException_SetTraceback(value, traceback);
     Py_XDECREF(type);
     Py_XDECREF(traceback);
@@ -66,7 +73,11 @@ Handling::Handling(Obj exc) noexcept : item_(PyThreadState_Get()->exc_info), pre
     item_->exc_value = Py_NewRef(static_cast<PyObject*>(exc));
 }
 
-Handling::~Handling() { Py_XSETREF(item_->exc_value, previous_); }
+// A thread being ended does not hold the GIL: the slot is left as it is, as a C frame would leave it.
+Handling::~Handling() noexcept(false) {
+    if (detail::thread_ending) return;
+    Ref handled = Ref::steal(std::exchange(item_->exc_value, previous_));
+}
 
 void raise(Obj exc) { set_and_throw(instance_to_raise(exc).get()); }
 

@@ -10,7 +10,7 @@ namespace pyhost {
 class Caught {
 public:
     /// Takes the pending exception; construct only while one is set (first thing in a `catch (const Error&)`).
-    Caught() noexcept;
+    Caught();
     PyObject* value() const noexcept { return value_.get(); }
     /// `except cls:`: whether the exception is an instance of `cls` (a class or a tuple of classes); the
     /// interpreter's TypeError when `cls` is not an exception class.
@@ -27,7 +27,7 @@ private:
 class Handling {
 public:
     explicit Handling(Obj exc) noexcept;
-    ~Handling();
+    ~Handling() noexcept(false);
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
 

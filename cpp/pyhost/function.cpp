@@ -40,91 +40,82 @@ const Param& param_of(const Function* f, Py_ssize_t slot) { return f->spec->para
 bool has_default(const Function* f, Py_ssize_t slot) { return slot > 0 && param_of(f, slot).default_none; }
 
 // "'a'", "'a' and 'b'", "'a', 'b', and 'c'": how CPython lists missing arguments.
-std::string quoted_names(const Function* f, Py_ssize_t from, Py_ssize_t to, PyObject* const* slots, Py_ssize_t& count) {
-    std::string out;
-    std::string names[max_slots];
+Ref quoted_names(const Function* f, Py_ssize_t from, Py_ssize_t to, PyObject* const* slots, Py_ssize_t& count) {
+    Ref names[max_slots];
     count = 0;
     for (Py_ssize_t i = from; i < to; ++i) {
         if (slots[i] || has_default(f, i)) continue;
-        names[count++] = std::string("'") + PyUnicode_AsUTF8(PyTuple_GET_ITEM(f->varnames, i)) + "'";
+        names[count++] = check(PyUnicode_FromFormat("'%U'", PyTuple_GET_ITEM(f->varnames, i)));
     }
+    Ref out = str_from("");
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i > 0) out += (count == 2) ? " and " : (i == count - 1 ? ", and " : ", ");
-        out += names[i];
+        if (i > 0) out = concat(out, str_from(count == 2 ? " and " : (i == count - 1 ? ", and " : ", ")));
+        out = concat(out, names[i]);
     }
     return out;
 }
 
-bool report_missing(const Function* f, PyObject* const* slots) {
+void report_missing(const Function* f, PyObject* const* slots) {
     Py_ssize_t count = 0;
-    std::string names = quoted_names(f, 0, f->npositional, slots, count);
+    Ref names = quoted_names(f, 0, f->npositional, slots, count);
     const char* kind = "positional";
     if (count == 0) {
         names = quoted_names(f, f->npositional, f->nslots, slots, count);
         kind = "keyword-only";
     }
-    if (count == 0) return false;
-    PyErr_Format(PyExc_TypeError, "%U() missing %zd required %s argument%s: %s", f->qualname, count, kind,
-                 count == 1 ? "" : "s", names.c_str());
-    return true;
+    if (count == 0) return;
+    PyErr_Format(PyExc_TypeError, "%U() missing %zd required %s argument%s: %U", f->qualname, count, kind,
+                 count == 1 ? "" : "s", names.get());
+    throw Error{};
 }
 
-void report_too_many(const Function* f, Py_ssize_t given, PyObject* const* slots) {
+[[noreturn]] void report_too_many(const Function* f, Py_ssize_t given, PyObject* const* slots) {
     Py_ssize_t kwonly_given = 0;
     for (Py_ssize_t i = f->npositional; i < f->nslots; ++i) kwonly_given += slots[i] != nullptr;
-    std::string sig = std::to_string(f->npositional);
-    bool plural = f->npositional != 1;
-    if (f->ndefaults) {
-        sig = "from " + std::to_string(f->npositional - f->ndefaults) + " to " + sig;
-        plural = true;
-    }
-    std::string kwonly;
-    if (kwonly_given) {
-        kwonly = std::string(" positional argument") + (given != 1 ? "s" : "") + " (and " + std::to_string(kwonly_given) +
-                 " keyword-only argument" + (kwonly_given != 1 ? "s" : "") + ")";
-    }
-    PyErr_Format(PyExc_TypeError, "%U() takes %s positional argument%s but %zd%s %s given", f->qualname, sig.c_str(),
-                 plural ? "s" : "", given, kwonly.c_str(), given == 1 && !kwonly_given ? "was" : "were");
+    Ref sig = f->ndefaults ? check(PyUnicode_FromFormat("from %zd to %zd", f->npositional - f->ndefaults, f->npositional))
+                           : check(PyUnicode_FromFormat("%zd", f->npositional));
+    const bool plural = f->ndefaults || f->npositional != 1;
+    Ref kwonly = kwonly_given ? check(PyUnicode_FromFormat(" positional argument%s (and %zd keyword-only argument%s)",
+                                                           given != 1 ? "s" : "", kwonly_given,
+                                                           kwonly_given != 1 ? "s" : ""))
+                              : str_from("");
+    PyErr_Format(PyExc_TypeError, "%U() takes %U positional argument%s but %zd%U %s given", f->qualname, sig.get(),
+                 plural ? "s" : "", given, kwonly.get(), given == 1 && !kwonly_given ? "was" : "were");
+    throw Error{};
 }
 
 // Binds positional and keyword arguments to slots as CPython does for a plain `def`, in its order of checks.
-bool bind(const Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
+void bind(const Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots) {
     for (Py_ssize_t i = 0; i < nargs && i < f->npositional; ++i) slots[i] = args[i];
     if (kwnames) {
         const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t k = 0; k < nkw; ++k) {
-            PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+            PyObject* key = PyTuple_GET_ITEM(kwnames, k);  // the caller's tuple, alive for the whole call
             if (!PyUnicode_Check(key)) {
                 PyErr_Format(PyExc_TypeError, "%U() keywords must be strings", f->qualname);
-                return false;
+                throw Error{};
             }
             Py_ssize_t slot = -1;
             for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j)
                 if (PyTuple_GET_ITEM(f->varnames, j) == key) slot = j;
-            for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j) {
-                int eq = PyObject_RichCompareBool(PyTuple_GET_ITEM(f->varnames, j), key, Py_EQ);
-                if (eq < 0) return false;
-                if (eq) slot = j;
-            }
+            for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j)
+                if (equals(PyTuple_GET_ITEM(f->varnames, j), key)) slot = j;
             if (slot < 0) {
-                PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key);
-                return false;
+                // %S runs the key's __str__, which a str subclass may define.
+                api([&] { return PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key); });
+                throw Error{};
             }
             if (slots[slot]) {
-                PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key);
-                return false;
+                api([&] { return PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key); });
+                throw Error{};
             }
             slots[slot] = args[nargs + k];
         }
     }
-    if (nargs > f->npositional) {
-        report_too_many(f, nargs, slots);
-        return false;
-    }
-    if (report_missing(f, slots)) return false;
+    if (nargs > f->npositional) report_too_many(f, nargs, slots);
+    report_missing(f, slots);
     for (Py_ssize_t i = 1; i < f->nslots; ++i)
         if (!slots[i]) slots[i] = Py_None;  // only parameters whose default is None can be left out
-    return true;
 }
 
 const char* expected_name(Accept a) {
@@ -151,13 +142,27 @@ bool accepts(Accept a, PyObject* v) {
     return false;
 }
 
-PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) noexcept {
-    Function* f = as_function(callable);
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+// Counts a body that calls back into Python (a step of the instance, a value's __str__) as a C level of the
+// recursion, which the interpreter does not count by itself: unbounded re-entry ends in RecursionError
+// instead of overflowing the C stack.
+class RecursionLevel {
+public:
+    RecursionLevel() {
+        if (Py_EnterRecursiveCall(" while calling a Python object")) throw Error{};
+    }
+    ~RecursionLevel() {
+        if (!detail::thread_ending) Py_LeaveRecursiveCall();
+    }
+    RecursionLevel(const RecursionLevel&) = delete;
+    RecursionLevel& operator=(const RecursionLevel&) = delete;
+};
+
+Ref call_body(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Function* f = as_function(callable);
     PyObject* bound[max_slots] = {};
     PyObject* const* slots = args;
     if (kwnames || nargs != f->nslots || f->npositional != f->nslots) {
-        if (!bind(f, args, nargs, kwnames, bound)) return nullptr;
+        bind(f, args, nargs, kwnames, bound);
         slots = bound;
     }
     Ref converted[max_slots];
@@ -167,31 +172,29 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
         const Param& p = param_of(f, i);
         PyObject* v = slots[i];
         checked[i] = v;
-        if (accepts(p.accept, v)) {
-            if (p.accept == Accept::number) {
-                converted[i] = Ref::steal(PyNumber_Long(v));
-                if (!converted[i]) return nullptr;
-                checked[i] = converted[i].get();
-            }
-            continue;
+        if (!accepts(p.accept, v)) {
+            PyErr_Format(PyExc_TypeError, "%U() argument '%s' must be %s, not %s", f->qualname, p.name,
+                         expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
+            throw Error{};
         }
-        PyErr_Format(PyExc_TypeError, "%U() argument '%s' must be %s, not %s", f->qualname, p.name,
-                     expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
-        return nullptr;
+        if (p.accept == Accept::number) {
+            converted[i] = as_int(v);
+            checked[i] = converted[i].get();
+        }
     }
-    // A body that calls back into Python (a step of the instance, a value's __str__) is a C level of the
-    // recursion that the interpreter does not count by itself: counted here, unbounded re-entry ends in
-    // RecursionError instead of overflowing the C stack.
-    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
-    Call call{callable, checked[0], checked + 1};
-    PyObject* result = guarded([&] { return f->spec->body(call); });
-    Py_LeaveRecursiveCall();
-    return result;
+    RecursionLevel level;
+    return f->spec->body(Call{callable, checked[0], checked + 1});
 }
 
-PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) noexcept {
+// Not noexcept, as no entry point below that can run Python code is: see guarded().
+PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    return guarded([&] { return call_body(callable, args, PyVectorcall_NARGS(nargsf), kwnames); });
+}
+
+// A bound method is tracked by the collector: making one can run Python code.
+PyObject* function_descr_get(PyObject* self, PyObject* obj, PyObject*) {
     if (!obj || obj == Py_None) return Py_NewRef(self);
-    return PyMethod_New(self, obj);
+    return api(PyMethod_New, self, obj);
 }
 
 PyObject* function_repr(PyObject* self) noexcept {
@@ -211,7 +214,8 @@ int function_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
     return 0;
 }
 
-int function_clear(PyObject* self) noexcept {
+// Releasing the members can run their finalizers.
+int function_clear(PyObject* self) {
     Function* f = as_function(self);
     Py_CLEAR(f->module);
     Py_CLEAR(f->name);
@@ -226,7 +230,7 @@ int function_clear(PyObject* self) noexcept {
     return 0;
 }
 
-void function_dealloc(PyObject* self) noexcept {
+void function_dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     if (as_function(self)->weaklist) PyObject_ClearWeakRefs(self);
@@ -240,7 +244,7 @@ PyObject* get_str_field(PyObject* self, void* closure) noexcept {
     return Py_NewRef(as_function(self)->*field);
 }
 
-int set_str_field(PyObject* self, PyObject* value, void* closure) noexcept {
+int set_str_field(PyObject* self, PyObject* value, void* closure) {
     const char* attr = closure ? "__qualname__" : "__name__";
     if (!value || !PyUnicode_Check(value)) {
         PyErr_Format(PyExc_TypeError, "%s must be set to a string object", attr);
@@ -253,7 +257,7 @@ int set_str_field(PyObject* self, PyObject* value, void* closure) noexcept {
 
 PyObject* get_annotations(PyObject* self, void*) noexcept { return Py_NewRef(as_function(self)->annotations); }
 
-int set_annotations(PyObject* self, PyObject* value, void*) noexcept {
+int set_annotations(PyObject* self, PyObject* value, void*) {
     if (!value || !PyDict_Check(value)) {
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
@@ -265,10 +269,10 @@ int set_annotations(PyObject* self, PyObject* value, void*) noexcept {
 PyObject* get_globals(PyObject* self, void*) noexcept { return Py_NewRef(PyModule_GetDict(as_function(self)->module)); }
 
 // inspect.Signature built from the live __annotations__, so that changes to them show.
-PyObject* get_signature(PyObject* self, void*) noexcept {
+PyObject* get_signature(PyObject* self, void*) {
     return guarded([&] {
         Function* f = as_function(self);
-        Ref inspect = check(PyImport_ImportModule("inspect"));
+        Ref inspect = check(api(PyImport_ImportModule, "inspect"));
         Ref parameter = getattr(inspect.get(), intern("Parameter").get());
         Ref empty = getattr(parameter.get(), intern("empty").get());
         Ref positional = getattr(parameter.get(), intern("POSITIONAL_OR_KEYWORD").get());
@@ -281,18 +285,17 @@ PyObject* get_signature(PyObject* self, void*) noexcept {
             Ref kind = (i >= f->npositional) ? keyword : positional;
             Ref posargs = tuple2(name, kind.get());
             Ref kwargs = new_dict();
-            PyObject* ann = PyDict_GetItemWithError(f->annotations, name);
-            if (!ann && PyErr_Occurred()) throw Error{};
-            set_item(kwargs.get(), annotation_key.get(), ann ? ann : empty.get());
+            Ref ann = dict_lookup(f->annotations, name);
+            set_item(kwargs.get(), annotation_key.get(), ann ? ann : empty);
             if (has_default(f, i)) set_item(kwargs.get(), default_key.get(), Py_None);
-            append(params.get(), check(PyObject_Call(parameter.get(), posargs.get(), kwargs.get())).get());
+            append(params.get(), check(api(PyObject_Call, parameter.get(), posargs.get(), kwargs.get())).get());
         }
         Ref signature_type = getattr(inspect.get(), intern("Signature").get());
-        PyObject* ret = PyDict_GetItemString(f->annotations, "return");
-        Ref posargs = check(PyTuple_Pack(1, params.get()));
+        Ref ret = dict_lookup(f->annotations, intern("return"));
+        Ref posargs = check(api([&] { return PyTuple_Pack(1, params.get()); }));
         Ref kwargs = new_dict();
-        set_item(kwargs.get(), intern("return_annotation").get(), ret ? ret : empty.get());
-        return check(PyObject_Call(signature_type.get(), posargs.get(), kwargs.get()));
+        set_item(kwargs.get(), intern("return_annotation").get(), ret ? ret : empty);
+        return check(api(PyObject_Call, signature_type.get(), posargs.get(), kwargs.get()));
     });
 }
 
@@ -333,13 +336,24 @@ PyType_Slot function_slots[] = {
 
 }  // namespace
 
-PyObject* Call::module() const noexcept { return as_function(function)->module; }
+PyObject* Call::module() const {
+    PyObject* m = as_function(function)->module;
+    if (m) return m;
+    PyErr_SetString(PyExc_SystemError, "the method's module was cleared");
+    throw Error{};
+}
+
+void* Call::module_state() const {
+    void* slot = PyModule_GetState(module());
+    if (slot && *static_cast<void**>(slot)) return *static_cast<void**>(slot);
+    PyErr_SetString(PyExc_SystemError, "the module's state was cleared");
+    throw Error{};
+}
 
 Ref Call::global(Obj name) const {
-    PyObject* v = PyDict_GetItemWithError(PyModule_GetDict(module()), name);
-    if (!v && !PyErr_Occurred()) v = PyDict_GetItemWithError(PyEval_GetBuiltins(), name);
-    if (v) return Ref::borrow(v);
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    if (Ref v = dict_lookup(PyModule_GetDict(module()), name)) return v;
+    if (Ref v = dict_lookup(PyEval_GetBuiltins(), name)) return v;
+    PyErr_Format(PyExc_NameError, "name '%U' is not defined", static_cast<PyObject*>(name));
     throw Error{};
 }
 
@@ -352,7 +366,7 @@ Ref make_function_type(PyObject* module, const char* qualified_type_name) {
             Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
         function_slots,
     };
-    return check(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    return check(api(PyType_FromModuleAndSpec, module, &spec, static_cast<PyObject*>(nullptr)));
 }
 
 const MethodSpec* spec_of(PyObject* obj, PyObject* function_type) noexcept {
@@ -367,7 +381,7 @@ Ref make_function(PyObject* function_type, PyObject* module, const MethodSpec& s
         throw Error{};
     }
     auto* type = reinterpret_cast<PyTypeObject*>(function_type);
-    Ref obj = check(type->tp_alloc(type, 0));
+    Ref obj = check(api(type->tp_alloc, type, Py_ssize_t{0}));
     Function* f = as_function(obj.get());
     f->vectorcall = function_vectorcall;
     f->spec = &spec;
@@ -378,7 +392,7 @@ Ref make_function(PyObject* function_type, PyObject* module, const MethodSpec& s
     f->modname = check(PyModule_GetNameObject(module)).release();
     f->doc = spec.doc ? str_from(spec.doc).release() : Py_NewRef(Py_None);
     f->annotations = new_dict().release();
-    f->varnames = check(PyTuple_New(f->nslots)).release();
+    f->varnames = check(api(PyTuple_New, f->nslots)).release();
     PyTuple_SET_ITEM(f->varnames, 0, intern("self").release());
     f->npositional = 1;
     Py_ssize_t kw_defaults = 0;
@@ -396,7 +410,7 @@ Ref make_function(PyObject* function_type, PyObject* module, const MethodSpec& s
     }
     set_item(f->annotations, intern("return").get(), str_from(spec.returns).get());
     if (f->ndefaults) {
-        f->defaults = check(PyTuple_New(f->ndefaults)).release();
+        f->defaults = check(api(PyTuple_New, f->ndefaults)).release();
         for (Py_ssize_t i = 0; i < f->ndefaults; ++i) PyTuple_SET_ITEM(f->defaults, i, Py_NewRef(Py_None));
     }
     if (kw_defaults) {

@@ -46,14 +46,19 @@ struct Call {
     PyObject* const* args;  ///< one per declared parameter, in declaration order
 
     PyObject* arg(std::size_t i) const noexcept { return args[i]; }
-    /// The module the method belongs to.
-    PyObject* module() const noexcept;
+    /// The module the method belongs to; SystemError once the collector has cleared the method.
+    PyObject* module() const;
     /// A name of the module namespace, read at this moment; NameError when it is missing.
     Ref global(Obj name) const;
+    /// The module's state, which the module keeps as a pointer to a `State` made when it executes;
+    /// SystemError before that and once the module has been cleared.
     template <class State>
-    State& state() const noexcept {
-        return *static_cast<State*>(PyModule_GetState(module()));
+    State& state() const {
+        return *static_cast<State*>(module_state());
     }
+
+private:
+    void* module_state() const;
 };
 
 /// Creates the method type of `module` (named by a static string, e.g. "pkg.mod.function"); done once,

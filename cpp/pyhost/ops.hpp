@@ -17,37 +17,50 @@ inline Ref str_from(std::string_view s) {
 }
 inline Ref integer(long long v) { return check(PyLong_FromLongLong(v)); }
 
-inline Ref new_list(Py_ssize_t n = 0) { return check(PyList_New(n)); }
-inline void append(Obj list, Obj item) { check(PyList_Append(list, item)); }
-inline Ref new_dict() { return check(PyDict_New()); }
-inline void set_item(Obj dict, Obj key, Obj value) { check(PyDict_SetItem(dict, key, value)); }
-inline void set_subscript(Obj obj, Obj key, Obj value) { check(PyObject_SetItem(obj, key, value)); }
-inline Ref subscript(Obj obj, Obj key) { return check(PyObject_GetItem(obj, key)); }
-inline Ref item_at(Obj seq, Py_ssize_t i) { return check(PySequence_GetItem(seq, i)); }
-inline Ref tuple2(Obj a, Obj b) { return check(PyTuple_Pack(2, a, b)); }
+// Lists, dicts and tuples are tracked by the collector: making one can start a collection, which runs
+// finalizers and gc.callbacks, i.e. Python code.
+inline Ref new_list(Py_ssize_t n = 0) { return check(api(PyList_New, n)); }
+inline void append(Obj list, Obj item) { check(api(PyList_Append, list, item)); }
+inline Ref new_dict() { return check(api(PyDict_New)); }
+inline void set_item(Obj dict, Obj key, Obj value) { check(api(PyDict_SetItem, dict, key, value)); }
+inline void set_subscript(Obj obj, Obj key, Obj value) { check(api(PyObject_SetItem, obj, key, value)); }
+inline Ref subscript(Obj obj, Obj key) { return check(api(PyObject_GetItem, obj, key)); }
+inline Ref item_at(Obj seq, Py_ssize_t i) { return check(api(PySequence_GetItem, seq, i)); }
+inline Ref slice(Obj list, Py_ssize_t from, Py_ssize_t to) { return check(api(PyList_GetSlice, list, from, to)); }
+inline Ref tuple2(Obj a, Obj b) {
+    return check(api([&] { return PyTuple_Pack(2, static_cast<PyObject*>(a), static_cast<PyObject*>(b)); }));
+}
 
-inline bool truthy(Obj v) { return check(PyObject_IsTrue(v)) != 0; }
-inline bool equals(Obj a, Obj b) { return check(PyObject_RichCompareBool(a, b, Py_EQ)) != 0; }
-inline bool less(Obj a, Obj b) { return check(PyObject_RichCompareBool(a, b, Py_LT)) != 0; }
+inline bool truthy(Obj v) { return check(api(PyObject_IsTrue, v)) != 0; }
+inline bool equals(Obj a, Obj b) { return check(api(PyObject_RichCompareBool, a, b, Py_EQ)) != 0; }
+inline bool less(Obj a, Obj b) { return check(api(PyObject_RichCompareBool, a, b, Py_LT)) != 0; }
 inline Py_ssize_t length(Obj v) {
-    Py_ssize_t n = PyObject_Size(v);
+    Py_ssize_t n = api(PyObject_Size, v);
     if (n < 0) throw Error{};
     return n;
 }
 
-inline Ref str(Obj v) { return check(PyObject_Str(v)); }
+inline Ref str(Obj v) { return check(api(PyObject_Str, v)); }
 /// `format(v)`, what an f-string does with `{v}`.
-inline Ref format(Obj v) { return check(PyObject_Format(v, nullptr)); }
-inline Ref concat(Obj a, Obj b) { return check(PyUnicode_Concat(a, b)); }
-inline Ref join(Obj sep, Obj items) { return check(PyUnicode_Join(sep, items)); }
+inline Ref format(Obj v) { return check(api(PyObject_Format, v, static_cast<PyObject*>(nullptr))); }
+inline Ref concat(Obj a, Obj b) { return check(api(PyUnicode_Concat, a, b)); }
+inline Ref join(Obj sep, Obj items) { return check(api(PyUnicode_Join, sep, items)); }
+/// The host's `int(v)`.
+inline Ref as_int(Obj v) { return check(api(PyNumber_Long, v)); }
+inline Ref add(Obj a, Obj b) { return check(api(PyNumber_Add, a, b)); }
+inline Ref subtract(Obj a, Obj b) { return check(api(PyNumber_Subtract, a, b)); }
+inline Ref multiply(Obj a, Obj b) { return check(api(PyNumber_Multiply, a, b)); }
+inline Ref true_divide(Obj a, Obj b) { return check(api(PyNumber_TrueDivide, a, b)); }
 
-inline Ref getattr(Obj obj, Obj name) { return check(PyObject_GetAttr(obj, name)); }
+inline Ref getattr(Obj obj, Obj name) { return check(api(PyObject_GetAttr, obj, name)); }
+inline void setattr(Obj obj, Obj name, Obj value) { check(api(PyObject_SetAttr, obj, name, value)); }
 
 /// `obj.name(args...)`, looked up on the object at the moment of the call.
 template <class... A>
 Ref call_method(Obj obj, Obj name, const A&... args) {
     PyObject* argv[] = {obj, static_cast<PyObject*>(Obj(args))...};
-    return check(PyObject_VectorcallMethod(name, argv, (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return check(api(PyObject_VectorcallMethod, name, static_cast<PyObject* const*>(argv),
+                     (1 + sizeof...(A)) | PY_VECTORCALL_ARGUMENTS_OFFSET, static_cast<PyObject*>(nullptr)));
 }
 
 /// `obj.name(args..., **kw)`, where the last `PyTuple_GET_SIZE(kwnames)` arguments are the keyword values.
@@ -55,7 +68,8 @@ template <class... A>
 Ref call_method_kw(Obj obj, Obj name, Obj kwnames, const A&... args) {
     PyObject* argv[] = {obj, static_cast<PyObject*>(Obj(args))...};
     const auto npositional = static_cast<std::size_t>(1 + sizeof...(A) - PyTuple_GET_SIZE(static_cast<PyObject*>(kwnames)));
-    return check(PyObject_VectorcallMethod(name, argv, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    return check(api(PyObject_VectorcallMethod, name, static_cast<PyObject* const*>(argv),
+                     npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 /// `fn(args..., **kw)`, where the last `PyTuple_GET_SIZE(kwnames)` arguments are the keyword values.
@@ -63,23 +77,30 @@ template <class... A>
 Ref call_kw(Obj fn, Obj kwnames, const A&... args) {
     PyObject* argv[] = {nullptr, static_cast<PyObject*>(Obj(args))...};
     const auto npositional = static_cast<std::size_t>(sizeof...(A) - PyTuple_GET_SIZE(static_cast<PyObject*>(kwnames)));
-    return check(PyObject_Vectorcall(fn, argv + 1, npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+    return check(api(PyObject_Vectorcall, fn, static_cast<PyObject* const*>(argv + 1),
+                     npositional | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
 /// `fn(args...)`.
 template <class... A>
 Ref call(Obj fn, const A&... args) {
     PyObject* argv[] = {nullptr, static_cast<PyObject*>(Obj(args))...};
-    return check(PyObject_Vectorcall(fn, argv + 1, sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return check(api(PyObject_Vectorcall, fn, static_cast<PyObject* const*>(argv + 1),
+                     sizeof...(A) | PY_VECTORCALL_ARGUMENTS_OFFSET, static_cast<PyObject*>(nullptr)));
+}
+
+/// `d[key]` of a dict, or null when missing; the lookup compares keys, which may run Python code.
+inline Ref dict_lookup(Obj dict, Obj key) {
+    PyObject* v = api(PyDict_GetItemWithError, dict, key);
+    if (!v && PyErr_Occurred()) throw Error{};
+    return Ref::borrow(v);
 }
 
 /// `mapping.get(key, fallback)`; for an exact dict, whose `get` cannot be replaced, without the method call.
 inline Ref get(Obj mapping, Obj get_name, Obj key, Obj fallback) {
-    if (PyDict_CheckExact(mapping)) {
-        PyObject* v = PyDict_GetItemWithError(mapping, key);
-        if (v) return Ref::borrow(v);
-        if (PyErr_Occurred()) throw Error{};
-        return Ref::borrow(fallback);
+    if (PyDict_CheckExact(static_cast<PyObject*>(mapping))) {
+        Ref v = dict_lookup(mapping, key);
+        return v ? v : Ref::borrow(fallback);
     }
     return call_method(mapping, get_name, key, fallback);
 }
@@ -87,9 +108,9 @@ inline Ref get(Obj mapping, Obj get_name, Obj key, Obj fallback) {
 /// Iteration that survives mutation of the iterated container: `next()` gives null at the end.
 class Iter {
 public:
-    explicit Iter(Obj iterable) : it_(check(PyObject_GetIter(iterable))) {}
+    explicit Iter(Obj iterable) : it_(check(api(PyObject_GetIter, iterable))) {}
     Ref next() {
-        PyObject* v = PyIter_Next(it_.get());
+        PyObject* v = api(PyIter_Next, it_.get());
         if (!v && PyErr_Occurred()) throw Error{};
         return Ref::steal(v);
     }

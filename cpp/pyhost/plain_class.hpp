@@ -3,6 +3,7 @@
 
 #include "pyhost/function.hpp"
 
+#include <initializer_list>
 #include <span>
 
 namespace pyhost {
@@ -11,10 +12,11 @@ namespace pyhost {
 Ref add_plain_class(PyObject* module, PyObject* function_type, const char* name, const char* doc,
                     std::span<const MethodSpec> methods);
 
-/// `import name` into the module namespace, under `name`; returns the module.
+/// `import name` (a top-level module) into the module namespace, as the import statement does; returns the module.
 Ref import_into(PyObject* module, const char* name);
 
-/// `from source import name` into the module namespace; returns the object.
-Ref import_from_into(PyObject* module, const char* source, const char* name);
+/// `from source import name, ...` into the module namespace, as the import statement does: one import, then
+/// each name in turn, with the interpreter's ImportError for a name that the module lacks.
+void import_from_into(PyObject* module, const char* source, std::initializer_list<const char*> names);
 
 }  // namespace pyhost

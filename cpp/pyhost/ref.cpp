@@ -6,8 +6,20 @@
 
 namespace pyhost {
 
-void set_error_from_exception() noexcept {
+void detail::release_last(PyObject* p) {
     try {
+        Py_DECREF(p);
+    } catch (abi::__forced_unwind&) {
+        thread_ending = true;
+        throw;
+    }
+}
+
+void set_error_from_exception() {
+    try {
+        throw;
+    } catch (abi::__forced_unwind&) {
+        detail::thread_ending = true;
         throw;
     } catch (const Error&) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");

@@ -5,9 +5,27 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <utility>
 
 namespace pyhost {
+
+namespace detail {
+
+// CPython 3.11 ends a daemon thread that wants the GIL after the main thread began finalizing with
+// pthread_exit, from inside take_gil: deep in a C-API call that ran Python code (or in a finalizer that a
+// release of ours ran), without the GIL. The forced unwind then passes our frames, whose owning references
+// must leave the counts alone, as C frames that simply vanish do. Every call of ours that can run Python code
+// goes through `api()` (or is a last release in ~Ref), which marks the thread before the unwind leaves it, so
+// that the references of the enclosing frames are destroyed after the mark; a reference's destructor then
+// reads one thread-local flag. A thread so marked never runs our code again.
+inline constinit thread_local bool thread_ending __attribute__((tls_model("initial-exec"))) = false;
+
+/// Drops the last reference: the object's deallocation, which can run finalizers, i.e. Python code.
+void release_last(PyObject* p);
+
+}  // namespace detail
 
 /// Thrown when a C-API call failed and left a Python exception set; caught at the call boundary.
 struct Error {};
@@ -18,11 +36,16 @@ public:
     Ref() noexcept = default;
     Ref(const Ref& other) noexcept : p_(other.p_) { Py_XINCREF(p_); }
     Ref(Ref&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    Ref& operator=(Ref other) noexcept {
+    // Not noexcept: releasing an object can run its finalizer, where the interpreter may end the thread.
+    Ref& operator=(Ref other) {
         std::swap(p_, other.p_);
         return *this;
     }
-    ~Ref() { Py_XDECREF(p_); }
+    ~Ref() noexcept(false) {
+        if (!p_ || detail::thread_ending) return;
+        if (Py_REFCNT(p_) == 1) detail::release_last(p_);
+        else Py_DECREF(p_);
+    }
 
     /// Takes over a new reference.
     static Ref steal(PyObject* p) noexcept {
@@ -44,6 +67,7 @@ private:
     PyObject* p_ = nullptr;
 };
 
+
 /// A borrowed argument: a `PyObject*` or an owned reference that outlives the call it is passed to.
 class Obj {
 public:
@@ -54,6 +78,39 @@ public:
 private:
     PyObject* p_;
 };
+
+namespace detail {
+template <class T>
+const T& raw(const T& v) noexcept {
+    return v;
+}
+inline PyObject* raw(const Ref& r) noexcept { return r.get(); }
+inline PyObject* raw(const Obj& o) noexcept { return o; }
+}  // namespace detail
+
+/// Calls `fn(args...)`, a C-API function that can run Python code (a call, a comparison, a hash, a
+/// conversion, a truth test, or any allocation that can start a collection), marking the thread when the
+/// interpreter ends it from inside.
+template <class R, class... P, class... A>
+R api(R (*fn)(P...), const A&... args) {
+    try {
+        return fn(detail::raw(args)...);
+    } catch (abi::__forced_unwind&) {
+        detail::thread_ending = true;
+        throw;
+    }
+}
+
+/// `api()` for a call that is not a plain function call (a variadic C-API function, say): runs `body()`.
+template <class F>
+auto api(F&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (abi::__forced_unwind&) {
+        detail::thread_ending = true;
+        throw;
+    }
+}
 
 /// A new reference from a C-API call that returns null on error.
 inline Ref check(PyObject* p) {
@@ -68,17 +125,63 @@ inline int check(int rc) {
 }
 
 /// Translates the C++ exception in flight into a Python exception; call only inside a catch block.
-void set_error_from_exception() noexcept;
+void set_error_from_exception();
 
-/// Runs `body` (returning a Ref) and hands its object to CPython, or null with an exception set.
+/// Runs `body` (returning a Ref) and hands its object to CPython, or null with an exception set. The one
+/// place where C++ errors become Python errors; a thread's forced unwind passes through it unchanged, and
+/// so nothing between CPython and `body` may be noexcept.
 template <class F>
-PyObject* guarded(F&& body) noexcept {
+PyObject* guarded(F&& body) {
     try {
         return body().release();
+    } catch (abi::__forced_unwind&) {
+        detail::thread_ending = true;
+        throw;
     } catch (...) {
         set_error_from_exception();
         return nullptr;
     }
+}
+
+/// `guarded()` for a module's exec step: 0, or -1 with an exception set.
+template <class F>
+int guarded_status(F&& body) {
+    try {
+        body();
+        return 0;
+    } catch (abi::__forced_unwind&) {
+        detail::thread_ending = true;
+        throw;
+    } catch (...) {
+        set_error_from_exception();
+        return -1;
+    }
+}
+
+/// A module's state slot: the module keeps a pointer to its `State`, made by its exec step and deleted when
+/// the module is cleared or freed, so that nothing is destroyed that was never made. Null before exec
+/// (the interpreter allocates the slot zero-filled at exec) and after clearing.
+template <class State>
+State* state_of(PyObject* module) noexcept {
+    void* slot = PyModule_GetState(module);
+    return slot ? *static_cast<State**>(slot) : nullptr;
+}
+
+/// Makes the state of a module that is executing.
+template <class State>
+State& make_state(PyObject* module) {
+    auto** slot = static_cast<State**>(PyModule_GetState(module));
+    if (!slot) throw Error{};
+    *slot = new State();
+    return **slot;
+}
+
+/// Deletes the state of a module, if it has one; its references are released, which can run Python code.
+template <class State>
+void drop_state(PyObject* module) {
+    void* slot = PyModule_GetState(module);
+    if (!slot) return;
+    delete std::exchange(*static_cast<State**>(slot), nullptr);
 }
 
 }  // namespace pyhost

@@ -6,7 +6,6 @@
 #include "rundown/generic/generic.hpp"
 #include "rundown/state.hpp"
 
-#include <new>
 
 namespace rundown {
 namespace {
@@ -91,47 +90,52 @@ constexpr MethodSpec methods[] = {
     {"_is_markdown_delimiter_row", "判断是否为 Markdown 表头分隔符。", cells_param, "bool", is_markdown_delimiter_row},
 };
 
-State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
-
-int exec_module(PyObject* module) noexcept {
-    State* st = new (PyModule_GetState(module)) State();
+// The native report's guard compares the module's `re.match` with the one seen here, when `re` is a module
+// with a `match`. The host's `import re` reads nothing from `re`, so a `re` without one loads all the same,
+// and the methods look `match` up at each use.
+Ref match_at_load(const State& st, PyObject* re) {
+    if (!PyModule_Check(re)) return {};
     try {
-        st->init();
-        st->re_module = pyhost::import_into(module, "re");
-        st->re_match = pyhost::getattr(st->re_module, st->match);
-        pyhost::import_from_into(module, "typing", "Any");
-        st->function_type = pyhost::make_function_type(module, "tavik.amazon_rufus.services.rundown_writer.function");
-        pyhost::add_plain_class(module, st->function_type.get(), "RundownWriter",
-                                "将 Rufus 全量结果投影为前端风格的终端报告。", methods);
-        st->steps = std::span<const MethodSpec>(methods).subspan(1);  // every method but format_data
-        for (const MethodSpec& step : st->steps) st->step_names.push_back(pyhost::intern(step.name));
-        return 0;
-    } catch (...) {
-        pyhost::set_error_from_exception();
-        return -1;
+        return pyhost::dict_lookup(PyModule_GetDict(re), st.match);
+    } catch (const pyhost::Error&) {
+        PyErr_Clear();  // a failed comparison of keys, which `import re` would never have made
+        return {};
     }
 }
 
+// The entry points below are not noexcept: each can run Python code (imports, finalizers), where the
+// interpreter may end the thread with a forced unwind that must pass.
+int exec_module(PyObject* module) {
+    return pyhost::guarded_status([&] {
+        State& st = pyhost::make_state<State>(module);
+        st.init();
+        st.re_module = pyhost::import_into(module, "re");
+        st.re_match = match_at_load(st, st.re_module.get());
+        pyhost::import_from_into(module, "typing", {"Any"});
+        st.function_type = pyhost::make_function_type(module, "tavik.amazon_rufus.services.rundown_writer.function");
+        pyhost::add_plain_class(module, st.function_type.get(), "RundownWriter",
+                                "将 Rufus 全量结果投影为前端风格的终端报告。", methods);
+        st.steps = std::span<const MethodSpec>(methods).subspan(1);  // every method but format_data
+        for (const MethodSpec& step : st.steps) st.step_names.push_back(pyhost::intern(step.name));
+    });
+}
+
 int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
-    State& st = state_of(module);
-    Py_VISIT(st.function_type.get());
-    Py_VISIT(st.re_module.get());
-    Py_VISIT(st.re_match.get());
+    State* st = pyhost::state_of<State>(module);
+    if (!st) return 0;
+    Py_VISIT(st->function_type.get());
+    Py_VISIT(st->re_module.get());
+    Py_VISIT(st->re_match.get());
+    Py_VISIT(st->include_source_kwnames.get());
     return 0;
 }
 
-int clear_module(PyObject* module) noexcept {
-    State& st = state_of(module);
-    st.function_type = {};
-    st.re_module = {};
-    st.re_match = {};
+int clear_module(PyObject* module) {
+    pyhost::drop_state<State>(module);
     return 0;
 }
 
-void free_module(void* module) noexcept {
-    // The state was zero-filled before exec; destroying null references is harmless even if exec never ran.
-    state_of(static_cast<PyObject*>(module)).~State();
-}
+void free_module(void* module) { pyhost::drop_state<State>(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
@@ -142,7 +146,7 @@ PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
     "tavik.amazon_rufus.services.rundown_writer",
     "把 Rufus 运行结果渲染为终端报告。",
-    sizeof(State),
+    sizeof(State*),
     nullptr,
     slots,
     traverse_module,

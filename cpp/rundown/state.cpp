@@ -69,7 +69,8 @@ void State::init() {
     href = intern("href");
     source = intern("source");
     description = intern("description");
-    include_source_kwnames = pyhost::check(PyTuple_Pack(1, intern("include_source").get()));
+    Ref include_source = intern("include_source");
+    include_source_kwnames = pyhost::check(pyhost::api([&] { return PyTuple_Pack(1, include_source.get()); }));
 
     empty = intern("");
     newline = intern("\n");

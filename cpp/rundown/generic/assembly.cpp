@@ -53,28 +53,32 @@ Ref build_structured_answer_blocks(const Call& c) {
         append(blocks, dict2(st.type, st.list, st.items, list_buffer));
         list_buffer = new_list();
     };
+    // The pending rows are reachable from Python code (gc.get_referrers of a row finds them): an override of
+    // a step, a finalizer or a gc.callbacks entry run by an allocation may empty, extend or replace them
+    // between two reads. So they are walked by iterators, which read the size again at each step, and every
+    // row is held while it is used.
     auto flush_table = [&] {
-        const Py_ssize_t n = PyList_GET_SIZE(table_rows.get());
-        if (n == 0) return;
-        if (n < 2) {
+        if (PyList_GET_SIZE(table_rows.get()) == 0) return;
+        Ref pending = table_rows;
+        if (PyList_GET_SIZE(pending.get()) < 2) {
             Ref texts = new_list();
-            for (Py_ssize_t i = 0; i < n; ++i) append(texts, join(st.cell_sep, PyList_GET_ITEM(table_rows.get(), i)));
+            Iter rows(pending);
+            while (Ref row = rows.next()) append(texts, join(st.cell_sep, row));
             append(blocks, dict2(st.type, st.text, st.text, join(st.newline, texts)));
-            table_rows = new_list();
-            return;
+        } else {
+            Ref header = item_at(pending, 0);
+            Ref rows = new_list();
+            // The body rows are those pending when the squaring begins, as a slice of them would be.
+            Iter body(slice(pending, 1, PyList_GET_SIZE(pending.get())));
+            while (Ref row = body.next())
+                append(rows, call_method(self, st.normalize_row_cells, row, integer(length(header))));
+            Ref table = new_dict();
+            set_item(table, st.type, st.table);
+            set_item(table, st.header, header);
+            set_item(table, st.rows, rows);
+            append(blocks, table);
         }
-        Ref pending = table_rows;  // the rows stay alive while overrides of the row squaring run
         table_rows = new_list();
-        Ref header = Ref::borrow(PyList_GET_ITEM(pending.get(), 0));
-        Ref width = integer(length(header));
-        Ref rows = new_list();
-        for (Py_ssize_t i = 1; i < n; ++i)
-            append(rows, call_method(self, st.normalize_row_cells, PyList_GET_ITEM(pending.get(), i), width));
-        Ref table = new_dict();
-        set_item(table, st.type, st.table);
-        set_item(table, st.header, header);
-        set_item(table, st.rows, rows);
-        append(blocks, table);
     };
 
     Iter it(c.arg(0));
@@ -132,18 +136,18 @@ Ref normalize_row_cells(const Call& c) {
     const State& st = c.state<State>();
     PyObject* row = c.arg(0);
     PyObject* width = c.arg(1);  // an int, converted on entry
-    Ref n = integer(PyList_GET_SIZE(row));
-    if (equals(n, width)) return Ref::borrow(row);
-    if (less(n, width)) {
+    // The length is read again at each use: making the padding list can run Python code that changes the row.
+    if (equals(integer(PyList_GET_SIZE(row)), width)) return Ref::borrow(row);
+    if (less(integer(PyList_GET_SIZE(row)), width)) {
         Ref padding = new_list();
         append(padding, st.empty);
-        padding = check(PyNumber_Multiply(padding.get(), check(PyNumber_Subtract(width, n.get())).get()));
-        return check(PyNumber_Add(row, padding.get()));
+        padding = multiply(padding, subtract(width, integer(PyList_GET_SIZE(row))));
+        return add(row, padding);
     }
     // Surplus cells merge into the last column; slices keep Python's meaning for widths below 1.
-    Ref last = check(PyNumber_Subtract(width, st.one.get()));
-    Ref head = subscript(row, check(PySlice_New(nullptr, last.get(), nullptr)));
-    Ref tail = subscript(row, check(PySlice_New(last.get(), nullptr, nullptr)));
+    Ref last = subtract(width, st.one);
+    Ref head = subscript(row, check(api(PySlice_New, Py_None, last, Py_None)));
+    Ref tail = subscript(row, check(api(PySlice_New, last, Py_None, Py_None)));
     append(head, join(st.cell_sep, tail));
     return head;
 }

@@ -84,7 +84,7 @@ Ref parse_markdown_table(const Call& c) {
     Ref rows = new_list();
     Ref next;
     if (overflow > 0) {
-        next = check(PyNumber_Add(start_obj, st.two.get()));
+        next = add(start_obj, st.two);
     } else {
         long long index = start + 2;
         while (index < static_cast<long long>(length(lines))) {

@@ -87,11 +87,13 @@ Ref render_blocks(const Call& c) {
                 while (Ref cell = cell_it.next()) append(header, str(cell));
             }
             Ref rows = get(block, st.get, st.rows, new_list());
-            const Py_ssize_t width = PyList_GET_SIZE(header.get());
-            if (width == 0) continue;
+            if (PyList_GET_SIZE(header.get()) == 0) continue;
             append(lines, pipe_line(st, header));
             Ref delimiters = new_list();
-            for (Py_ssize_t i = 0; i < width; ++i) append(delimiters, st.delimiter_cell);
+            {
+                Iter cell_it(header);  // as many as the header holds now: the lists above may have run Python code
+                while (cell_it.next()) append(delimiters, st.delimiter_cell);
+            }
             append(lines, pipe_line(st, delimiters));
             Iter row_it(rows);
             while (Ref row = row_it.next()) {
@@ -111,12 +113,12 @@ Ref render_blocks(const Call& c) {
 
 Ref collapse_blank_lines(const Call& c) {
     const State& st = c.state<State>();
-    Ref raw = check(PyUnicode_Splitlines(c.arg(0), 0));
-    Ref collapsed = new_list();
+    Ref raw = check(api(PyUnicode_Splitlines, c.arg(0), 0));
+    Ref collapsed = new_list();  // can run Python code, which may reach `raw`: it is walked by an iterator
     bool blank = false;
-    const Py_ssize_t n = PyList_GET_SIZE(raw.get());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref line = call_method(PyList_GET_ITEM(raw.get(), i), st.rstrip);
+    Iter lines(raw);
+    while (Ref raw_line = lines.next()) {
+        Ref line = call_method(raw_line, st.rstrip);
         if (!truthy(call_method(line, st.strip))) {
             if (!blank) append(collapsed, st.empty);
             blank = true;

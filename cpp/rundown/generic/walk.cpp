@@ -9,7 +9,7 @@ Ref normalize_text_lines(const Call& c) {
     const State& st = c.state<State>();
     Ref unified = check(PyUnicode_Replace(c.arg(0), st.crlf.get(), st.newline.get(), -1));
     unified = check(PyUnicode_Replace(unified.get(), st.cr.get(), st.newline.get(), -1));
-    return check(PyUnicode_Split(unified.get(), st.newline.get(), -1));
+    return check(api(PyUnicode_Split, unified, st.newline, Py_ssize_t{-1}));
 }
 
 Ref build_text_fallback_blocks(const Call& c) {
@@ -72,11 +72,12 @@ Ref build_text_fallback_blocks(const Call& c) {
             ++index;
             continue;
         }
+        // `blocks[-1]` is read afresh at each use: the calls in between run Python code that may change `blocks`.
         if (truthy(re_match(c, st.indent_pattern, line)) && PyList_GET_SIZE(blocks.get()) > 0) {
-            Ref last = Ref::borrow(PyList_GET_ITEM(blocks.get(), PyList_GET_SIZE(blocks.get()) - 1));
-            if (equals(get(last, st.get, st.kind, Py_None), st.list_item)) {
-                Ref joined = concat(concat(format(subscript(last, st.text)), st.space), format(trimmed));
-                set_subscript(last, st.text, call_method(joined, st.strip));
+            if (equals(get(item_at(blocks, -1), st.get, st.kind, Py_None), st.list_item)) {
+                Ref joined = concat(concat(format(subscript(item_at(blocks, -1), st.text)), st.space), format(trimmed));
+                Ref text = call_method(joined, st.strip);
+                set_subscript(item_at(blocks, -1), st.text, text);
                 ++index;
                 continue;
             }

@@ -201,7 +201,8 @@ def test_strs_not_yet_ready_read_as_their_text(make_ready):
                         ("_parse_markdown_list_item", "- item"), ("_normalize_text_lines", "a\nb"),
                         ("_build_text_fallback_blocks", "para"), ("_collapse_blank_lines", "a\n\n\nb  ")):
         assert getattr(RundownWriter(), method)(legacy(arg)) == getattr(RundownWriter(), method)(arg), method
-    assert RundownWriter()._build_answer_blocks(legacy("para"), None) == [{"type": "paragraph", "text": "para"}]
+    assert RundownWriter()._build_answer_blocks(legacy("para"), None) == RundownWriter()._build_answer_blocks("para", None)
+    assert RundownWriter()._build_answer_blocks("para", None)
     assert Generic()._format_section(1, {}, legacy("问题")) == RundownWriter()._format_section(1, {}, "问题")
 
 

@@ -40,6 +40,12 @@ inline Py_ssize_t length(Obj v) {
     return n;
 }
 
+/// The length of a str, made ready first if the deprecated C API made it without its characters in place.
+inline Py_ssize_t str_length(Obj s) {
+    const Py_ssize_t n = PyUnicode_GetLength(s);
+    if (n < 0) throw Error{};
+    return n;
+}
 inline Ref str(Obj v) { return check(api(PyObject_Str, v)); }
 /// `format(v)`, what an f-string does with `{v}`.
 inline Ref format(Obj v) { return check(api(PyObject_Format, v, static_cast<PyObject*>(nullptr))); }

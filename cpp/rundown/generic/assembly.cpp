@@ -1,8 +1,8 @@
 // Structured block assembly on Python objects: the answer's blocks (or its parsed text) to display blocks,
 // list items gathered into lists and table rows into squared tables.
 #include "rundown/generic/generic.hpp"
+#include "rundown/rules.hpp"
 
-#include <algorithm>
 
 namespace rundown::generic {
 
@@ -17,7 +17,7 @@ Ref display_level(const State& st, Obj value) {
     long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
     if (v == -1 && PyErr_Occurred()) throw Error{};
     if (overflow) v = overflow > 0 ? 6 : 1;
-    return integer(std::clamp(v, 1LL, 6LL));
+    return integer(heading_level(v));
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ Ref build_answer_blocks(const Call& c) {
         Ref blocks = call_method(self, st.build_structured_answer_blocks, structured_blocks);
         if (truthy(blocks)) return blocks;
     }
-    if (PyUnicode_GET_LENGTH(text) == 0) return new_list();
+    if (pyhost::str_length(text) == 0) return new_list();
     Ref fallback_blocks = call_method(self, st.build_text_fallback_blocks, text);
     Ref structured_fallback = call_method(self, st.to_structured_blocks, fallback_blocks);
     Ref blocks = call_method(self, st.build_structured_answer_blocks, structured_fallback);

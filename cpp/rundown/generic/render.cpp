@@ -1,8 +1,8 @@
 // Block conversion and rendering on Python objects: intermediate blocks to structured blocks, display
 // blocks to report lines, and the blank-line tidy-up of a whole report.
 #include "rundown/generic/generic.hpp"
+#include "rundown/rules.hpp"
 
-#include <algorithm>
 
 namespace rundown::generic {
 
@@ -31,7 +31,7 @@ long marks_for(PyObject* level) {
     const long long v = PyLong_AsLongLongAndOverflow(level, &overflow);
     if (v == -1 && PyErr_Occurred()) throw Error{};
     if (overflow) return overflow > 0 ? 6 : 1;
-    return static_cast<long>(std::clamp(v + 2, 1LL, 6LL));
+    return heading_marks(v);
 }
 
 }  // namespace
@@ -128,7 +128,7 @@ Ref collapse_blank_lines(const Call& c) {
         blank = false;
     }
     Py_ssize_t keep = PyList_GET_SIZE(collapsed.get());
-    while (keep > 0 && PyUnicode_GET_LENGTH(PyList_GET_ITEM(collapsed.get(), keep - 1)) == 0) --keep;
+    while (keep > 0 && pyhost::str_length(PyList_GET_ITEM(collapsed.get(), keep - 1)) == 0) --keep;
     check(PyList_SetSlice(collapsed.get(), keep, PyList_GET_SIZE(collapsed.get()), nullptr));
     return join(st.newline, collapsed);
 }

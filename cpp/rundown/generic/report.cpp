@@ -32,7 +32,7 @@ Ref format_data(const Call& c) {
         Ref number = integer(++index);
         Ref question = call_method(self, st.question_at, questions, number);
         Ref section = call_method(self, st.format_section, number, answer, question);
-        if (PyUnicode_Check(section.get()) && PyUnicode_GET_LENGTH(section.get()) > 0) append(sections, section);
+        if (PyUnicode_Check(section.get()) && pyhost::str_length(section.get()) > 0) append(sections, section);
     }
     return call_method(self, st.collapse_blank_lines, join(st.section_sep, sections));
 }

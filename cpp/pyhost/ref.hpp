@@ -5,8 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
+#include <exception>
 #include <utility>
 
 namespace pyhost {
@@ -24,6 +23,13 @@ inline constinit thread_local bool thread_ending __attribute__((tls_model("initi
 
 /// Drops the last reference: the object's deallocation, which can run finalizers, i.e. Python code.
 void release_last(PyObject* p);
+
+/// In a catch-all handler: marks the thread when the exception in flight is not a C++ one, which is what the
+/// forced unwind is. (It is matched this way rather than by `catch (abi::__forced_unwind&)`, which binds a
+/// reference to the null object that such an exception carries.)
+inline void mark_if_forced_unwind() noexcept {
+    if (!std::current_exception()) thread_ending = true;
+}
 
 }  // namespace detail
 
@@ -95,8 +101,8 @@ template <class R, class... P, class... A>
 R api(R (*fn)(P...), const A&... args) {
     try {
         return fn(detail::raw(args)...);
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
+    } catch (...) {
+        detail::mark_if_forced_unwind();
         throw;
     }
 }
@@ -106,8 +112,8 @@ template <class F>
 auto api(F&& body) -> decltype(body()) {
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
+    } catch (...) {
+        detail::mark_if_forced_unwind();
         throw;
     }
 }
@@ -134,10 +140,11 @@ template <class F>
 PyObject* guarded(F&& body) {
     try {
         return body().release();
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
-        throw;
     } catch (...) {
+        if (!std::current_exception()) {  // the thread's forced unwind: it passes, marking the thread
+            detail::thread_ending = true;
+            throw;
+        }
         set_error_from_exception();
         return nullptr;
     }
@@ -149,10 +156,11 @@ int guarded_status(F&& body) {
     try {
         body();
         return 0;
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
-        throw;
     } catch (...) {
+        if (!std::current_exception()) {  // the thread's forced unwind: it passes, marking the thread
+            detail::thread_ending = true;
+            throw;
+        }
         set_error_from_exception();
         return -1;
     }

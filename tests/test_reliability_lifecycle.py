@@ -471,10 +471,14 @@ def test_a_needed_module_missing_broken_or_lacking_a_name(module, target, fault,
         assert set(mirror_outcome) < set(native_outcome)
 
 
-def test_re_without_match_at_load_and_a_match_bound_later():
-    result = run_script("""
-    import re, types
-    fake = types.ModuleType("re")
+@pytest.mark.parametrize("fake", [
+    'types.ModuleType("re")',
+    'type("NotAModule", (), {})()',
+], ids=["module", "object"])
+def test_an_re_without_match_at_load_and_a_match_bound_later(fake):
+    result = run_script(f"""
+    import re, types, typing
+    fake = {fake}
     sys.modules["re"] = fake
     for key in [k for k in sys.modules if k.startswith("tavik.amazon_rufus.services.rundown_writer")]:
         del sys.modules[key]
@@ -482,6 +486,8 @@ def test_re_without_match_at_load_and_a_match_bound_later():
     module = importlib.import_module("tavik.amazon_rufus.services.rundown_writer")
     assert module.re is fake
     fake.match = re.match
-    print(module.RundownWriter().format_data(RECORD) == WORK["native"]() == Stepped().format_data(RECORD))
+    writer = module.RundownWriter()
+    print(writer.format_data(RECORD) == WORK["native"]() == Stepped().format_data(RECORD),
+          writer._parse_markdown_heading("## h") == {{"kind": "heading", "level": 2, "text": "h"}})
     """)
-    assert_clean(result, "True\n")
+    assert_clean(result, "True True\n")

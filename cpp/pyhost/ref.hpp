@@ -18,7 +18,9 @@ namespace detail {
 // must leave the counts alone, as C frames that simply vanish do. Every call of ours that can run Python code
 // goes through `api()` (or is a last release in ~Ref), which marks the thread before the unwind leaves it, so
 // that the references of the enclosing frames are destroyed after the mark; a reference's destructor then
-// reads one thread-local flag. A thread so marked never runs our code again.
+// reads one thread-local flag. A thread so marked never runs our code again. (One case stays out of reach:
+// a finalizer run by a release during the unwinding of a C++ error, where the thread is ended; a second
+// exception cannot leave a destructor during unwinding, so that ends the process.)
 inline constinit thread_local bool thread_ending __attribute__((tls_model("initial-exec"))) = false;
 
 /// Drops the last reference: the object's deallocation, which can run finalizers, i.e. Python code.

@@ -314,8 +314,9 @@ def test_sub_interpreters_created_used_and_destroyed_alternating_with_the_main_o
 @pytest.mark.parametrize("name", ["rundown_writer", "prompt_pool"])
 def test_the_module_executed_many_times(name):
     result = run_script(f"""
-    import importlib.util
+    import importlib.util, weakref
     import tavik.amazon_rufus.services.{name} as original
+    refs = []
     spec = original.__spec__
     created = [spec.loader.create_module(spec) for _ in range(20)]  # made but never executed
     del created
@@ -330,13 +331,14 @@ def test_the_module_executed_many_times(name):
             assert len(module.PromptPoolService(BANK_DIR).load_templates()) == 20
         instance = (getattr(module, "RundownWriter", None) or module.PromptPoolService)()
         module.cycle = [module, instance]  # collected with the module through the state's traverse and clear
-        del module
+        refs.append(weakref.ref(module))
+        del module, instance
         if i % 10 == 0:
             gc.collect()
     gc.collect()
-    print("done")
+    print(sum(ref() is not None for ref in refs))
     """)
-    assert_clean(result, "done\n")
+    assert_clean(result, "0\n")  # every copy collected
 
 
 # --- SIGINT and memory -------------------------------------------------------------------------------------

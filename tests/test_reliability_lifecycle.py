@@ -314,8 +314,9 @@ def test_sub_interpreters_created_used_and_destroyed_alternating_with_the_main_o
 @pytest.mark.parametrize("name", ["rundown_writer", "prompt_pool"])
 def test_the_module_executed_many_times(name):
     result = run_script(f"""
-    import importlib.util
+    import importlib.util, weakref
     import tavik.amazon_rufus.services.{name} as original
+    refs = []
     spec = original.__spec__
     created = [spec.loader.create_module(spec) for _ in range(20)]  # made but never executed
     del created
@@ -330,13 +331,14 @@ def test_the_module_executed_many_times(name):
             assert len(module.PromptPoolService(BANK_DIR).load_templates()) == 20
         instance = (getattr(module, "RundownWriter", None) or module.PromptPoolService)()
         module.cycle = [module, instance]  # collected with the module through the state's traverse and clear
-        del module
+        refs.append(weakref.ref(module))
+        del module, instance
         if i % 10 == 0:
             gc.collect()
     gc.collect()
-    print("done")
+    print(sum(ref() is not None for ref in refs))
     """)
-    assert_clean(result, "done\n")
+    assert_clean(result, "0\n")  # every copy collected
 
 
 # --- SIGINT and memory -------------------------------------------------------------------------------------
@@ -471,10 +473,14 @@ def test_a_needed_module_missing_broken_or_lacking_a_name(module, target, fault,
         assert set(mirror_outcome) < set(native_outcome)
 
 
-def test_re_without_match_at_load_and_a_match_bound_later():
-    result = run_script("""
-    import re, types
-    fake = types.ModuleType("re")
+@pytest.mark.parametrize("fake", [
+    'types.ModuleType("re")',
+    'type("NotAModule", (), {})()',
+], ids=["module", "object"])
+def test_an_re_without_match_at_load_and_a_match_bound_later(fake):
+    result = run_script(f"""
+    import re, types, typing
+    fake = {fake}
     sys.modules["re"] = fake
     for key in [k for k in sys.modules if k.startswith("tavik.amazon_rufus.services.rundown_writer")]:
         del sys.modules[key]
@@ -482,6 +488,8 @@ def test_re_without_match_at_load_and_a_match_bound_later():
     module = importlib.import_module("tavik.amazon_rufus.services.rundown_writer")
     assert module.re is fake
     fake.match = re.match
-    print(module.RundownWriter().format_data(RECORD) == WORK["native"]() == Stepped().format_data(RECORD))
+    writer = module.RundownWriter()
+    print(writer.format_data(RECORD) == WORK["native"]() == Stepped().format_data(RECORD),
+          writer._parse_markdown_heading("## h") == {{"kind": "heading", "level": 2, "text": "h"}})
     """)
-    assert_clean(result, "True\n")
+    assert_clean(result, "True True\n")

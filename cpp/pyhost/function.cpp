@@ -7,7 +7,6 @@
 #include <structmember.h>
 
 #include <cstddef>
-#include <string>
 
 namespace pyhost {
 namespace {

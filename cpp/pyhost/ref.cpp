@@ -9,17 +9,14 @@ namespace pyhost {
 void detail::release_last(PyObject* p) {
     try {
         Py_DECREF(p);
-    } catch (abi::__forced_unwind&) {
-        thread_ending = true;
+    } catch (...) {
+        mark_if_forced_unwind();
         throw;
     }
 }
 
 void set_error_from_exception() {
     try {
-        throw;
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
         throw;
     } catch (const Error&) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");

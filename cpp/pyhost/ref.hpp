@@ -5,8 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
+#include <exception>
 #include <utility>
 
 namespace pyhost {
@@ -19,11 +18,20 @@ namespace detail {
 // must leave the counts alone, as C frames that simply vanish do. Every call of ours that can run Python code
 // goes through `api()` (or is a last release in ~Ref), which marks the thread before the unwind leaves it, so
 // that the references of the enclosing frames are destroyed after the mark; a reference's destructor then
-// reads one thread-local flag. A thread so marked never runs our code again.
+// reads one thread-local flag. A thread so marked never runs our code again. (One case stays out of reach:
+// a finalizer run by a release during the unwinding of a C++ error, where the thread is ended; a second
+// exception cannot leave a destructor during unwinding, so that ends the process.)
 inline constinit thread_local bool thread_ending __attribute__((tls_model("initial-exec"))) = false;
 
 /// Drops the last reference: the object's deallocation, which can run finalizers, i.e. Python code.
 void release_last(PyObject* p);
+
+/// In a catch-all handler: marks the thread when the exception in flight is not a C++ one, which is what the
+/// forced unwind is. (It is matched this way rather than by `catch (abi::__forced_unwind&)`, which binds a
+/// reference to the null object that such an exception carries.)
+inline void mark_if_forced_unwind() noexcept {
+    if (!std::current_exception()) thread_ending = true;
+}
 
 }  // namespace detail
 
@@ -95,8 +103,8 @@ template <class R, class... P, class... A>
 R api(R (*fn)(P...), const A&... args) {
     try {
         return fn(detail::raw(args)...);
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
+    } catch (...) {
+        detail::mark_if_forced_unwind();
         throw;
     }
 }
@@ -106,8 +114,8 @@ template <class F>
 auto api(F&& body) -> decltype(body()) {
     try {
         return body();
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
+    } catch (...) {
+        detail::mark_if_forced_unwind();
         throw;
     }
 }
@@ -134,10 +142,11 @@ template <class F>
 PyObject* guarded(F&& body) {
     try {
         return body().release();
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
-        throw;
     } catch (...) {
+        if (!std::current_exception()) {  // the thread's forced unwind: it passes, marking the thread
+            detail::thread_ending = true;
+            throw;
+        }
         set_error_from_exception();
         return nullptr;
     }
@@ -149,10 +158,11 @@ int guarded_status(F&& body) {
     try {
         body();
         return 0;
-    } catch (abi::__forced_unwind&) {
-        detail::thread_ending = true;
-        throw;
     } catch (...) {
+        if (!std::current_exception()) {  // the thread's forced unwind: it passes, marking the thread
+            detail::thread_ending = true;
+            throw;
+        }
         set_error_from_exception();
         return -1;
     }

@@ -94,7 +94,6 @@ constexpr MethodSpec methods[] = {
 // with a `match`. The host's `import re` reads nothing from `re`, so a `re` without one loads all the same,
 // and the methods look `match` up at each use.
 Ref match_at_load(const State& st, PyObject* re) {
-    if (!PyModule_Check(re)) return {};
     try {
         return pyhost::dict_lookup(PyModule_GetDict(re), st.match);
     } catch (const pyhost::Error&) {
@@ -109,8 +108,13 @@ int exec_module(PyObject* module) {
     return pyhost::guarded_status([&] {
         State& st = pyhost::make_state<State>(module);
         st.init();
-        st.re_module = pyhost::import_into(module, "re");
-        st.re_match = match_at_load(st, st.re_module.get());
+        Ref re = pyhost::import_into(module, "re");
+        // The guard reads `re.match` from the module's dict: an `re` that is no module (an object put in
+        // sys.modules) is never taken for the one imported, so the generic path runs with it.
+        if (PyModule_Check(re.get())) {
+            st.re_module = re;
+            st.re_match = match_at_load(st, re.get());
+        }
         pyhost::import_from_into(module, "typing", {"Any"});
         st.function_type = pyhost::make_function_type(module, "tavik.amazon_rufus.services.rundown_writer.function");
         pyhost::add_plain_class(module, st.function_type.get(), "RundownWriter",

@@ -39,7 +39,8 @@ bool has_own_attributes(PyObject* self) {
 bool steps_untouched(const State& st, PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     for (std::size_t i = 0; i < st.steps.size(); ++i) {
-        if (pyhost::spec_of(_PyType_Lookup(type, st.step_names[i].get()), st.function_type.get()) != &st.steps[i]) {
+        PyObject* found = pyhost::api(_PyType_Lookup, type, st.step_names[i].get());  // borrowed
+        if (pyhost::spec_of(found, st.function_type.get()) != &st.steps[i]) {
             if (PyErr_Occurred()) throw pyhost::Error{};
             return false;
         }
@@ -47,7 +48,7 @@ bool steps_untouched(const State& st, PyObject* self) {
     if (!has_own_attributes(self)) return true;
     for (const Ref& name : st.step_names) {
         PyObject* found = nullptr;
-        const int unbound = _PyObject_GetMethod(self, name.get(), &found);
+        const int unbound = pyhost::api(_PyObject_GetMethod, self, name.get(), &found);
         const Ref held = Ref::steal(found);
         if (!found) return clear_error();
         if (!unbound) return false;  // an attribute of the instance's own
@@ -59,12 +60,12 @@ bool steps_untouched(const State& st, PyObject* self) {
 
 bool re_untouched(const Call& c) {
     const State& st = c.state<State>();
-    PyObject* re = PyDict_GetItemWithError(PyModule_GetDict(c.module()), st.re.get());
-    if (re != st.re_module.get() || !re) {
+    PyObject* re = pyhost::api(PyDict_GetItemWithError, PyModule_GetDict(c.module()), st.re.get());
+    if (re != st.re_module.get() || !re || !PyModule_Check(re)) {
         if (PyErr_Occurred()) throw pyhost::Error{};
         return false;
     }
-    PyObject* match = PyDict_GetItemWithError(PyModule_GetDict(re), st.match.get());
+    PyObject* match = pyhost::api(PyDict_GetItemWithError, PyModule_GetDict(re), st.match.get());
     if (!match && PyErr_Occurred()) throw pyhost::Error{};
     return match && match == st.re_match.get();
 }

@@ -5,7 +5,12 @@ namespace rundown::fast {
 
 void Assembly::flush_list() {
     // Only a pending list has anything to end; kept so, the assembly is empty exactly when it has no block.
-    if (!steps_.empty() && steps_.back().op == Op::list_item) steps_.push_back({Op::end_list, 0, {}, {}});
+    if (!steps_.empty() && steps_.back().op == Op::list_item) steps_.push_back({Op::end_list, 0, {}, {}, 0});
+}
+
+void Assembly::table_row(const Row& row) {
+    steps_.push_back({Op::table_row, 0, {}, row, cells_.size()});
+    if (row.cells) cells_.insert(cells_.end(), row.cells, row.cells + row.width);
 }
 
 bool Assembly::renders() const {
@@ -21,7 +26,7 @@ bool Assembly::renders() const {
             return true;
         }
     }
-    return rows >= 2 || (rows == 1 && lone_row_renders(row->row));
+    return rows >= 2 || (rows == 1 && lone_row_renders(row_of(*row)));
 }
 
 template <class Out>
@@ -32,7 +37,7 @@ void Assembly::render(Writer<Out>& lines) const {
             case Op::heading: out.heading(s.piece, s.level); break;
             case Op::text: out.text([&](Writer<Out>& w) { w.put(s.piece); }); break;
             case Op::list_item: out.list_item(s.piece); break;
-            case Op::table_row: out.table_row(s.row); break;
+            case Op::table_row: out.table_row(row_of(s)); break;
             case Op::end_list: out.flush_list(); break;
         }
     }

@@ -13,13 +13,17 @@ namespace rundown::fast {
 /// grouped and written by the same writer as a walked text when the section is written.
 class Assembly {
 public:
-    void heading(Piece text, int level) { steps_.push_back({Op::heading, level, text, {}}); }
-    void text(Piece text) { steps_.push_back({Op::text, 0, text, {}}); }
-    void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}}); }
-    void table_row(const Row& row) { steps_.push_back({Op::table_row, 0, {}, row}); }
+    void heading(Piece text, int level) { steps_.push_back({Op::heading, level, text, {}, 0}); }
+    void text(Piece text) { steps_.push_back({Op::text, 0, text, {}, 0}); }
+    void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}, 0}); }
+    /// A row; the cells of a narrow one, split or read already, are kept here.
+    void table_row(const Row& row);
     /// Ends a pending list: the next item starts another one.
     void flush_list();
-    void clear() noexcept { steps_.clear(); }
+    void clear() noexcept {
+        steps_.clear();
+        cells_.clear();
+    }
 
     /// Whether there is no block.
     bool empty() const noexcept { return steps_.empty(); }
@@ -35,10 +39,17 @@ private:
         Op op;
         int level;
         Piece piece;
-        Row row;
+        Row row;  // its cells, when kept, from cells_[first]
+        std::size_t first;
     };
+    Row row_of(const Step& s) const noexcept {
+        Row row = s.row;
+        if (row.cells) row.cells = cells_.data() + s.first;
+        return row;
+    }
 
     std::vector<Step> steps_;
+    std::vector<Piece> cells_;
 };
 
 /// The Markdown-like answer text, walked line by line and written straight into report lines, grouped and

@@ -83,16 +83,13 @@ public:
     }
 
     /// The text of a value: `str()` of a truthy value, else "", unstripped.
-    Piece text(PyObject* v) {
-        if (is_str(v)) return held(Piece::of(v));
-        if (v == Py_None || !truth(v)) return {};  // a missing field reads as None
-        if (!plain_scalar(v)) throw NotPlain{};    // a container's text is its repr, which may call back
-        if (PyLong_CheckExact(v)) long_fits(v);
-        texts_.push_back(pyhost::str(v));
-        return held(Piece::of(texts_.back().get()));
+    [[gnu::always_inline]] Piece text(PyObject* v) {
+        if (PyUnicode_CheckExact(v) && PyUnicode_IS_COMPACT(v)) return held(Piece::of(v));  // most values
+        if (v == Py_None) return {};  // a missing field reads as None
+        return other_text(v);
     }
     /// The stripped text.
-    Piece stripped(PyObject* v) { return strip(text(v)); }
+    [[gnu::always_inline]] Piece stripped(PyObject* v) { return strip(text(v)); }
     /// The truth of a plain value.
     bool truth(PyObject* v) const {
         if (is_str(v)) return PyUnicode_GET_LENGTH(v) > 0;
@@ -121,6 +118,15 @@ public:
     std::vector<pyhost::Ref> take_texts() noexcept { return std::exchange(texts_, {}); }
 
 private:
+    // The text of any value but a compact exact str and None.
+    [[gnu::noinline]] Piece other_text(PyObject* v) {
+        if (is_str(v)) return held(Piece::of(v));  // throws for a str that is not plain
+        if (!truth(v)) return {};
+        if (!plain_scalar(v)) throw NotPlain{};  // a container's text is its repr, which may call back
+        if (PyLong_CheckExact(v)) long_fits(v);
+        texts_.push_back(pyhost::str(v));
+        return held(Piece::of(texts_.back().get()));
+    }
     // An int whose digits are written without asking the interpreter: one of 64 bits.
     static void long_fits(PyObject* v) {
         int overflow = 0;

@@ -156,14 +156,24 @@ void Section::assemble(Reader& r, PyObject* blocks) {
             blocks_.list_item(text);
         } else {
             blocks_.flush_list();
+            // A narrow row's cells are read now and kept; a wide one is read again as it is written.
+            constexpr std::size_t narrow = 8;
+            Piece cells[narrow];
             PyObject* given = exact_list(f[f_cells]);
             Row row;
             if (given && PyList_GET_SIZE(given) > 0) {
-                r.check_cells(given);
-                row = {{}, given, static_cast<std::size_t>(PyList_GET_SIZE(given))};
+                row = {{}, given, static_cast<std::size_t>(PyList_GET_SIZE(given)), nullptr};
+                if (row.width <= narrow) {
+                    for (std::size_t k = 0; k < row.width; ++k)
+                        cells[k] = r.stripped(PyList_GET_ITEM(given, static_cast<Py_ssize_t>(k)));
+                    row.cells = cells;
+                } else {
+                    r.check_cells(given);
+                }
             } else {
                 row.line = r.text(f[f_text]);
-                row.width = match_pipe_row(row.line);
+                row.width = with_chars(row.line, [&](const auto* p) { return match_pipe_row(row.line, p, nullptr, cells, narrow); });
+                if (row.width <= narrow) row.cells = cells;
             }
             if (row.width) blocks_.table_row(row);
             else if (!text.empty()) blocks_.text(text);

@@ -138,7 +138,9 @@ private:
     // A paragraph line. A continuation of a list item may come between two lines of a paragraph, which is then
     // kept as more than one run of lines.
     void buffer(const Line& line) {
-        if (!paragraph_.empty() && paragraph_.back().next == line.b) {
+        // Each line is a run of its own, so that it is written without being looked for again, up to a bound;
+        // past it, runs of lines keep the walk's memory bounded whatever the paragraph's length.
+        if (paragraph_.size() >= single_lines && paragraph_.back().next == line.b) {
             Run& run = paragraph_.back();
             run.e = line.e;
             run.next = line.next;
@@ -204,6 +206,7 @@ private:
         bool odd;    // the one line holds line boundaries other than "\r" and "\n"
     };
     std::vector<Run> paragraph_;
+    static constexpr std::size_t single_lines = 64;
     static constexpr std::size_t narrow = 16;
     Piece header_cells_[2][narrow], row_cells_[narrow];
     std::size_t tables_ = 0;

@@ -18,6 +18,11 @@ public:
     void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}, 0}); }
     /// A row; the cells of a narrow one, split or read already, are kept here.
     void table_row(const Row& row);
+    /// A row of `width` cells, each given by `cell()` right after.
+    void table_row_of(std::size_t width) {
+        steps_.push_back({Op::table_row, 0, {}, {{}, nullptr, width, &kept_}, cells_.size()});
+    }
+    void cell(const Piece& p) { cells_.push_back(p); }
     /// Ends a pending list: the next item starts another one.
     void flush_list();
     void clear() noexcept {
@@ -50,6 +55,7 @@ private:
 
     std::vector<Step> steps_;
     std::vector<Piece> cells_;
+    static constexpr Piece kept_{};  // marks a row whose cells are in cells_ until it is written
 };
 
 /// The Markdown-like answer text, walked line by line and written straight into report lines, grouped and

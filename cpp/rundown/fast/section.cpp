@@ -160,18 +160,18 @@ void Section::assemble(Reader& r, PyObject* blocks) {
             blocks_.flush_list();
             // A narrow row's cells are read now and kept; a wide one is read again as it is written.
             constexpr std::size_t narrow = 8;
-            Piece cells[narrow];
             PyObject* given = exact_list(f[f_cells]);
+            const Py_ssize_t n = given ? PyList_GET_SIZE(given) : 0;
+            if (n > 0 && static_cast<std::size_t>(n) <= narrow) {
+                blocks_.table_row_of(static_cast<std::size_t>(n));
+                for (Py_ssize_t k = 0; k < n; ++k) blocks_.cell(r.stripped(PyList_GET_ITEM(given, k)));
+                continue;
+            }
+            Piece cells[narrow];
             Row row;
-            if (given && PyList_GET_SIZE(given) > 0) {
-                row = {{}, given, static_cast<std::size_t>(PyList_GET_SIZE(given)), nullptr};
-                if (row.width <= narrow) {
-                    for (std::size_t k = 0; k < row.width; ++k)
-                        cells[k] = r.stripped(PyList_GET_ITEM(given, static_cast<Py_ssize_t>(k)));
-                    row.cells = cells;
-                } else {
-                    r.check_cells(given);
-                }
+            if (n > 0) {
+                r.check_cells(given);
+                row = {{}, given, static_cast<std::size_t>(n), nullptr};
             } else {
                 row.line = r.text(f[f_text]);
                 row.width = with_chars(row.line, [&](const auto* p) { return match_pipe_row(row.line, p, nullptr, cells, narrow); });

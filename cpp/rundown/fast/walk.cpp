@@ -103,9 +103,9 @@ private:
     // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter` tells whether every
     // cell is a delimiter cell.
     // The cells of a row of up to `narrow` cells are kept in `keep`, so that it is not split again when written.
-    Row row_of(const Line& line, bool& delimiter, Piece* keep) const {
+    Row row_of(const Line& line, bool* delimiter, Piece* keep) const {
         const Piece p = piece(line, line.b, line.e);
-        Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, &delimiter, keep, narrow) : 0, nullptr};
+        Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter, keep, narrow) : 0, nullptr};
         if (row.width <= narrow) row.cells = keep;
         return row;
     }
@@ -115,11 +115,11 @@ private:
     Py_ssize_t table(const Line& header) {
         bool delimiter_cells = false;
         // A header may wait for the next table to tell whether it is a lone row: the two take turns.
-        Piece* header_cells = header_cells_[tables_ % 2];
-        const Row head = row_of(header, delimiter_cells, header_cells);
+        Piece* header_cells = header_cells_[tables_ % 2].p;
+        const Row head = row_of(header, nullptr, header_cells);
         if (!head.width || header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !row_of(delimiter, delimiter_cells, row_cells_).width || !delimiter_cells) return -1;
+        if (!delimiter.pipe || !row_of(delimiter, &delimiter_cells, row_cells_.p).width || !delimiter_cells) return -1;
         flush_paragraph();
         ++tables_;
         out_.table_row(head);
@@ -127,7 +127,7 @@ private:
         while (pos <= end_) {
             const Line line = line_at(pos);
             if (skip_space(p_, line.b, line.e) == line.e) break;
-            const Row row = row_of(line, delimiter_cells, row_cells_);
+            const Row row = row_of(line, &delimiter_cells, row_cells_.p);
             if (!row.width || delimiter_cells) break;
             out_.table_row(row);
             pos = line.next;
@@ -208,7 +208,12 @@ private:
     std::vector<Run> paragraph_;
     static constexpr std::size_t single_lines = 64;
     static constexpr std::size_t narrow = 16;
-    Piece header_cells_[2][narrow], row_cells_[narrow];
+    // Room for cells, left unset until a row is split into it.
+    union Cells {
+        Cells() noexcept {}
+        Piece p[narrow];
+    };
+    Cells header_cells_[2], row_cells_;
     std::size_t tables_ = 0;
 };
 

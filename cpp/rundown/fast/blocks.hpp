@@ -58,9 +58,18 @@ private:
     static constexpr Piece kept_{};  // marks a row whose cells are in cells_ until it is written
 };
 
+/// A run of consecutive paragraph lines of a text: from the start of its first line to the end of its last,
+/// and where the line after it starts.
+struct ParagraphRun {
+    Py_ssize_t b, e, next;
+    bool lines;  // more than one line: their ends are found again when it is written
+    bool odd;    // the one line holds line boundaries other than "\r" and "\n"
+};
+
 /// The Markdown-like answer text, walked line by line and written straight into report lines, grouped and
 /// rendered as an assembly of its blocks would be: a stripped, non-empty text always gives a line at least.
+/// `paragraph` is room for the paragraph being read, which one report lends to all its walks.
 template <class Out>
-void write_text(Writer<Out>& lines, Piece text);
+void write_text(Writer<Out>& lines, Piece text, std::vector<ParagraphRun>& paragraph);
 
 }  // namespace rundown::fast

@@ -83,12 +83,10 @@ public:
         std::fill(out, out + upto, Py_None);
         Py_ssize_t pos = 0;
         PyObject *key, *value;
-        while (PyDict_Next(dict, &pos, &key, &value)) {
+        // Counted, so that the walk ends at the last entry rather than with one more call that finds none.
+        for (Py_ssize_t left = PyDict_GET_SIZE(dict); left > 0 && PyDict_Next(dict, &pos, &key, &value); --left) {
             const int id = id_of(key);  // every key is looked at: one of another type sends the record away
-            if (static_cast<unsigned>(id) < static_cast<unsigned>(upto)) {
-                __builtin_prefetch(value);  // read soon, once the walk is done
-                out[id] = value;
-            }
+            if (static_cast<unsigned>(id) < static_cast<unsigned>(upto)) out[id] = value;
         }
     }
 

@@ -183,14 +183,14 @@ void Section::assemble(Reader& r, PyObject* blocks) {
     }
 }
 
-Chunk Section::write(Output& out, const Literals& lit, long long number, const Piece* question) const {
+Chunk Section::write(Output& out, const Literals& lit, long long number, const Piece* question) {
     out.begin(std::max({kind_, lit.kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
     with_writer(out, [&](auto& w) { write(w, lit, number, question); });
     return out.end();
 }
 
 template <class Out>
-void Section::write(Writer<Out>& lines, const Literals& lit, long long number, const Piece* question) const {
+void Section::write(Writer<Out>& lines, const Literals& lit, long long number, const Piece* question) {
     Writer<Out>& heading = lines.next();
     heading.put(lit.heading_open);
     write_number(heading, number);
@@ -216,7 +216,7 @@ void Section::write(Writer<Out>& lines, const Literals& lit, long long number, c
     if (has_body || summary_.empty()) {
         sub_heading(lit.answer_heading);
         if (body_ == Body::text) {
-            write_text(lines, text_);
+            write_text(lines, text_, paragraph_);
         } else if (has_body) {
             blocks_.render(lines);
         } else {

@@ -47,18 +47,19 @@ public:
     void read(Reader& r, PyObject* answer);
     /// Writes the section numbered `number` as a chunk of `out`; `question` is its question, or null for the
     /// fallback title.
-    Chunk write(Output& out, const Literals& lit, long long number, const Piece* question) const;
+    Chunk write(Output& out, const Literals& lit, long long number, const Piece* question);
 
 private:
     enum class Body : unsigned char { none, blocks, text };
     void read_body(Reader& r, PyObject* const* f);
     void assemble(Reader& r, PyObject* blocks);
     template <class Out>
-    void write(Writer<Out>& lines, const Literals& lit, long long number, const Piece* question) const;
+    void write(Writer<Out>& lines, const Literals& lit, long long number, const Piece* question);
 
     Links products_, recommended_;
     Piece summary_, text_;
     Assembly blocks_;
+    std::vector<ParagraphRun> paragraph_;  // room for the text walk
     Body body_ = Body::none;
     int kind_ = PyUnicode_1BYTE_KIND;  // the widest str width of what was read
 };

@@ -25,7 +25,10 @@ enum class Kind { none, text, heading, table, list_item };
 template <class T, class Sink>
 class Walk {
 public:
-    Walk(Sink& out, Piece text, const T* p) : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e) {}
+    Walk(Sink& out, Piece text, const T* p, std::vector<ParagraphRun>& paragraph)
+        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(paragraph) {
+        paragraph_.clear();
+    }
 
     void run() {
         for (Py_ssize_t pos = begin_; pos <= end_;) pos = step(line_at(pos));
@@ -152,8 +155,10 @@ private:
 
     // The paragraph's lines, each right-stripped, joined with "\n" and stripped as a whole; nothing when that
     // leaves no text. Its lines are found again as it is written.
-    void flush_paragraph() {
-        if (paragraph_.empty()) return;
+    [[gnu::always_inline]] void flush_paragraph() {
+        if (!paragraph_.empty()) write_paragraph();
+    }
+    [[gnu::noinline]] void write_paragraph() {
         std::size_t first = 0, last = paragraph_.size();
         Py_ssize_t b = 0, e = 0;
         for (; first < last; ++first) {
@@ -198,14 +203,9 @@ private:
     const Py_ssize_t begin_, end_;
     bool in_fence_ = false;
     Kind last_ = Kind::none;
-    // The paragraph being read: runs of consecutive lines, each from the start of its first line to the end of
-    // its last, and where the line after it starts.
-    struct Run {
-        Py_ssize_t b, e, next;
-        bool lines;  // more than one line: their ends are found again when it is written
-        bool odd;    // the one line holds line boundaries other than "\r" and "\n"
-    };
-    std::vector<Run> paragraph_;
+    // The paragraph being read, as runs of consecutive lines.
+    using Run = ParagraphRun;
+    std::vector<Run>& paragraph_;
     static constexpr std::size_t single_lines = 64;
     static constexpr std::size_t narrow = 16;
     // Room for cells, left unset until a row is split into it.
@@ -220,13 +220,15 @@ private:
 }  // namespace
 
 template <class Out>
-void write_text(Writer<Out>& lines, Piece text) {
+void write_text(Writer<Out>& lines, Piece text, std::vector<ParagraphRun>& paragraph) {
     BlockLines<Out> out(lines);
-    with_chars(text, [&](const auto* p) { Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p).run(); });
+    with_chars(text, [&](const auto* p) {
+        Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p, paragraph).run();
+    });
 }
 
-template void write_text(Writer<Py_UCS1>&, Piece);
-template void write_text(Writer<Py_UCS2>&, Piece);
-template void write_text(Writer<Py_UCS4>&, Piece);
+template void write_text(Writer<Py_UCS1>&, Piece, std::vector<ParagraphRun>&);
+template void write_text(Writer<Py_UCS2>&, Piece, std::vector<ParagraphRun>&);
+template void write_text(Writer<Py_UCS4>&, Piece, std::vector<ParagraphRun>&);
 
 }  // namespace rundown::fast

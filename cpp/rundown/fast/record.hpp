@@ -57,13 +57,6 @@ inline bool plain_container(PyObject* v) noexcept {
     return PyList_CheckExact(v) || PyTuple_CheckExact(v) || PyDict_CheckExact(v);
 }
 
-/// Asks for the memory of the item of `list` that a loop at `i` reads a few turns later: the record's objects
-/// lie wherever the decoder put them, and a loop over them waits on each one otherwise. Only the item's own
-/// header is asked for, which the loop reads anyway.
-[[gnu::always_inline]] inline void prefetch_item(PyObject* list, Py_ssize_t i) noexcept {
-    if (i + 3 < PyList_GET_SIZE(list)) __builtin_prefetch(PyList_GET_ITEM(list, i + 3));
-}
-
 // In this order: a block's fields, then an answer's, so that each of those reads only its first fields.
 enum Field : int {
     f_type, f_text, f_level, f_cells, f_summary, f_is_success, f_blocks, f_product_links, f_recommended, f_asin,

@@ -61,7 +61,6 @@ Ref report(const Call& c, PyObject* data) {
         chunks.reserve(static_cast<std::size_t>(PyList_GET_SIZE(answers)));
         Section section;
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
-            prefetch_item(answers, i);
             section.read(reader, PyList_GET_ITEM(answers, i));
             const auto q = static_cast<std::size_t>(i);
             chunks.push_back(section.write(out, literals, i + 1, q < questions.size() ? &questions[q] : nullptr));

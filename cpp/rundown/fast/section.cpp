@@ -37,7 +37,6 @@ void Links::read(Reader& r, PyObject* raw, bool include_source) {
     links_.clear();
     if (!exact_list(raw)) return;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(raw); ++i) {
-        prefetch_item(raw, i);
         PyObject* item = PyList_GET_ITEM(raw, i);
         if (is_str(item)) {
             Piece text = r.stripped(item);
@@ -135,7 +134,6 @@ void Section::read_body(Reader& r, PyObject* const* f) {
 // The display blocks of the answer's structured blocks.
 void Section::assemble(Reader& r, PyObject* blocks) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(blocks); ++i) {
-        prefetch_item(blocks, i);
         PyObject* block = exact_dict(PyList_GET_ITEM(blocks, i));
         if (!block) continue;
         PyObject* f[field_count];

@@ -5,12 +5,7 @@ namespace rundown::fast {
 
 void Assembly::flush_list() {
     // Only a pending list has anything to end; kept so, the assembly is empty exactly when it has no block.
-    if (!steps_.empty() && steps_.back().op == Op::list_item) steps_.push_back({Op::end_list, 0, {}, {}, 0});
-}
-
-void Assembly::table_row(const Row& row) {
-    steps_.push_back({Op::table_row, 0, {}, row, cells_.size()});
-    if (row.cells) cells_.insert(cells_.end(), row.cells, row.cells + row.width);
+    if (!steps_.empty() && steps_.back().op == Op::list_item) steps_.push_back({Op::end_list, 0, {}, {}, 0, false});
 }
 
 bool Assembly::renders() const {

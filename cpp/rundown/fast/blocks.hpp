@@ -13,14 +13,14 @@ namespace rundown::fast {
 /// grouped and written by the same writer as a walked text when the section is written.
 class Assembly {
 public:
-    void heading(Piece text, int level) { steps_.push_back({Op::heading, level, text, {}, 0}); }
-    void text(Piece text) { steps_.push_back({Op::text, 0, text, {}, 0}); }
-    void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}, 0}); }
-    /// A row; the cells of a narrow one, split or read already, are kept here.
-    void table_row(const Row& row);
-    /// A row of `width` cells, each given by `cell()` right after.
+    void heading(Piece text, int level) { steps_.push_back({Op::heading, level, text, {}, 0, false}); }
+    void text(Piece text) { steps_.push_back({Op::text, 0, text, {}, 0, false}); }
+    void list_item(Piece text) { steps_.push_back({Op::list_item, 0, text, {}, 0, false}); }
+    /// A row whose cells are read again when it is written.
+    void table_row(const Row& row) { steps_.push_back({Op::table_row, 0, {}, row, 0, false}); }
+    /// A narrow row of `width` cells, kept here: each is given by `cell()` right after.
     void table_row_of(std::size_t width) {
-        steps_.push_back({Op::table_row, 0, {}, {{}, nullptr, width, &kept_}, cells_.size()});
+        steps_.push_back({Op::table_row, 0, {}, {{}, nullptr, width, nullptr}, cells_.size(), true});
     }
     void cell(const Piece& p) { cells_.push_back(p); }
     /// Ends a pending list: the next item starts another one.
@@ -44,18 +44,18 @@ private:
         Op op;
         int level;
         Piece piece;
-        Row row;  // its cells, when kept, from cells_[first]
-        std::size_t first;
+        Row row;
+        std::size_t first;  // a kept row's cells, from cells_[first]
+        bool kept;
     };
     Row row_of(const Step& s) const noexcept {
         Row row = s.row;
-        if (row.cells) row.cells = cells_.data() + s.first;
+        if (s.kept) row.cells = cells_.data() + s.first;
         return row;
     }
 
     std::vector<Step> steps_;
     std::vector<Piece> cells_;
-    static constexpr Piece kept_{};  // marks a row whose cells are in cells_ until it is written
 };
 
 /// A run of consecutive paragraph lines of a text: from the start of its first line to the end of its last,

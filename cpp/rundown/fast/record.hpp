@@ -128,7 +128,7 @@ private:
         texts_.push_back(pyhost::str(v));
         return held(Piece::of(texts_.back().get()));
     }
-    // An int whose digits are written without asking the interpreter: one of 64 bits.
+    // An int whose str() cannot fail on the interpreter's limit of digits: one of 64 bits.
     static void long_fits(PyObject* v) {
         int overflow = 0;
         PyLong_AsLongLongAndOverflow(v, &overflow);

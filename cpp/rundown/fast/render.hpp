@@ -17,7 +17,7 @@ struct Row {
     Piece line;
     PyObject* list = nullptr;  // borrowed: no Python code runs between the reading of a section and its writing
     std::size_t width = 0;     // its number of cells
-    const Piece* cells = nullptr;  // a narrow pipe row's cells, split already, while the walk holds them
+    const Piece* cells = nullptr;  // a narrow row's cells, split or read already, while their holder keeps them
 };
 
 /// Decimal digits of `n`, written.
@@ -28,23 +28,14 @@ void write_number(Writer<Out>& out, long long n) {
     out.word(digits, static_cast<std::size_t>(end - digits));
 }
 
-/// The stripped text of a plain cell value, as a piece valid while `digits` and `held` are: a str stripped,
-/// "True", the decimal digits of an int, the text of a float; nothing for a falsy value.
-inline Piece cell_text(PyObject* v, char (&digits)[24], pyhost::Ref& held) {
-    static constexpr Py_UCS1 true_text[] = {'T', 'r', 'u', 'e'};
+/// The stripped text of a cell value that the reader found plain, as a piece valid while `held` is: `str()` of
+/// a truthy value, else nothing. Only strs are made, which the collector does not track. Out of line: only rows
+/// too wide to be kept come here.
+[[gnu::noinline]] inline Piece cell_text(PyObject* v, pyhost::Ref& held) {
     if (PyUnicode_Check(v)) return strip(Piece::of(v));
-    if (v == Py_True) return {true_text, 0, 4, PyUnicode_1BYTE_KIND, true};
-    if (PyLong_CheckExact(v)) {  // the reader let only ints of 64 bits through
-        const long long n = PyLong_AsLongLong(v);
-        if (n == 0) return {};
-        auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
-        return {digits, 0, end - digits, PyUnicode_1BYTE_KIND, true};
-    }
-    if (PyFloat_CheckExact(v) && PyFloat_AS_DOUBLE(v) != 0) {
-        held = pyhost::str(v);  // a str: nothing the collector tracks is made
-        return Piece::of(held.get());
-    }
-    return {};  // None, False, an empty container
+    if (!pyhost::truthy(v)) return {};
+    held = pyhost::str(v);
+    return strip(Piece::of(held.get()));
 }
 
 /// Calls `f(cell)` for each cell of `row`.
@@ -56,9 +47,8 @@ void for_each_cell(const Row& row, F&& f) {
     }
     if (!row.list) return with_chars(row.line, [&](const auto* p) { pipe_cells(row.line, p, f); });
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(row.list); ++i) {
-        char digits[24];
         pyhost::Ref held;
-        f(cell_text(PyList_GET_ITEM(row.list, i), digits, held));
+        f(cell_text(PyList_GET_ITEM(row.list, i), held));
     }
 }
 

@@ -165,18 +165,23 @@ void Section::assemble(Reader& r, PyObject* blocks) {
                 for (Py_ssize_t k = 0; k < n; ++k) blocks_.cell(r.stripped(PyList_GET_ITEM(given, k)));
                 continue;
             }
-            Piece cells[narrow];
-            Row row;
             if (n > 0) {
                 r.check_cells(given);
-                row = {{}, given, static_cast<std::size_t>(n), nullptr};
-            } else {
-                row.line = r.text(f[f_text]);
-                row.width = with_chars(row.line, [&](const auto* p) { return match_pipe_row(row.line, p, nullptr, cells, narrow); });
-                if (row.width <= narrow) row.cells = cells;
+                blocks_.table_row({{}, given, static_cast<std::size_t>(n), nullptr});
+                continue;
             }
-            if (row.width) blocks_.table_row(row);
-            else if (!text.empty()) blocks_.text(text);
+            Piece cells[narrow];
+            const Piece line = r.text(f[f_text]);
+            const std::size_t width =
+                with_chars(line, [&](const auto* p) { return match_pipe_row(line, p, nullptr, cells, narrow); });
+            if (width > narrow) {
+                blocks_.table_row({line, nullptr, width, nullptr});
+            } else if (width) {
+                blocks_.table_row_of(width);
+                for (std::size_t k = 0; k < width; ++k) blocks_.cell(cells[k]);
+            } else if (!text.empty()) {
+                blocks_.text(text);
+            }
         }
     }
 }

@@ -1,7 +1,7 @@
 // The text walk: an answer's Markdown-like text, line by line, into display blocks written straight into
-// report lines. A paragraph is kept as the stretch of the text it spans and a table row as its line, so the
-// walk holds no copy and no list of the text's parts, whatever their number. The walk reads the text's buffer
-// at its own width.
+// report lines. A paragraph is kept as where its lines lie in the text (a long one as runs of lines) and a
+// table row as its line, so the walk holds no copy of the text and a bounded list of its parts, whatever their
+// number. The walk reads the text's buffer at its own width.
 #include "rundown/fast/blocks.hpp"
 
 #include <algorithm>
@@ -103,9 +103,9 @@ private:
         return line.next;
     }
 
-    // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter` tells whether every
-    // cell is a delimiter cell.
-    // The cells of a row of up to `narrow` cells are kept in `keep`, so that it is not split again when written.
+    // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter`, when given, tells
+    // whether every cell is a delimiter cell. The cells of a row of up to `narrow` cells are kept in `keep`, so
+    // that it is not split again when written.
     Row row_of(const Line& line, bool* delimiter, Piece* keep) const {
         const Piece p = piece(line, line.b, line.e);
         Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter, keep, narrow) : 0, nullptr};
@@ -154,7 +154,7 @@ private:
     }
 
     // The paragraph's lines, each right-stripped, joined with "\n" and stripped as a whole; nothing when that
-    // leaves no text. Its lines are found again as it is written.
+    // leaves no text. The lines of a run of several are found again as it is written.
     [[gnu::always_inline]] void flush_paragraph() {
         if (!paragraph_.empty()) write_paragraph();
     }

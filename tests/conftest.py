@@ -1,3 +1,5 @@
+import re
+
 import pytest
 
 from tavik.amazon_rufus.services import rundown_writer
@@ -11,3 +13,17 @@ def module():
 @pytest.fixture
 def writer():
     return rundown_writer.RundownWriter()
+
+
+@pytest.fixture
+def compiles(monkeypatch):
+    """Counts the patterns compiled by `re.match`: the generic path compiles, the native one never does."""
+    seen = []
+    original = re._compile
+
+    def counting(pattern, flags):
+        seen.append(pattern)
+        return original(pattern, flags)
+
+    monkeypatch.setattr(re, "_compile", counting)
+    return seen

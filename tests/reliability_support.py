@@ -160,3 +160,25 @@ def run_python(code: str, timeout: float = 120) -> subprocess.CompletedProcess:
     """`code` in a fresh interpreter, so that a crash fails one test instead of ending the run."""
     return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True,
                           timeout=timeout)
+
+
+def legacy_str(text: str, ready: bool = True) -> str:
+    """An exact str made by the deprecated C API, whose characters live apart from the object. Unless `ready`,
+    it is left as that API leaves it: not ready, its length reading 0 until something makes it ready."""
+    import ctypes
+    import warnings
+
+    api = ctypes.pythonapi
+    new = api.PyUnicode_FromUnicode
+    new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_ssize_t]
+    units = api.PyUnicode_AsUnicode
+    units.restype, units.argtypes = ctypes.c_void_p, [ctypes.py_object]
+    make_ready = api._PyUnicode_Ready
+    make_ready.restype, make_ready.argtypes = ctypes.c_int, [ctypes.py_object]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        s = new(None, len(text))
+        ctypes.memmove(units(s), ctypes.create_unicode_buffer(text), len(text) * ctypes.sizeof(ctypes.c_wchar))
+    if ready:
+        assert make_ready(s) == 0 and type(s) is str and s == text
+    return s

@@ -10,6 +10,7 @@ import types
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
+from reliability_support import legacy_str
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -235,20 +236,6 @@ def test_long_reports_after_fork():
 RECORD = {"answers": [{"text": "# Title\n- item\n  continued\n| a | b |\n| --- | --- |\n| 1 | 2 |"}]}
 
 
-@pytest.fixture
-def compiles(monkeypatch):
-    """Counts the patterns compiled by `re.match`: the generic path compiles, the native one never does."""
-    seen = []
-    original = re._compile
-
-    def counting(pattern, flags):
-        seen.append(pattern)
-        return original(pattern, flags)
-
-    monkeypatch.setattr(re, "_compile", counting)
-    return seen
-
-
 def path_of(writer, seen):
     seen.clear()
     report = writer.format_data(RECORD)
@@ -426,26 +413,6 @@ def test_pipe_rows_of_every_short_length_split_alike(wide):
             for text in (row, "lead-in text " * (n % 3) + wide + "\n" + row):
                 assert writer._parse_pipe_row(text.split("\n")[-1]) == pipe_row(text.split("\n")[-1])
                 assert_same({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})
-
-
-def legacy_str(text):
-    """An exact str whose characters live apart from it (a non-compact string, which the C API can still make)."""
-    import ctypes
-    import warnings
-
-    api = ctypes.pythonapi
-    new = api.PyUnicode_FromUnicode
-    new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_ssize_t]
-    units = api.PyUnicode_AsUnicode
-    units.restype, units.argtypes = ctypes.c_void_p, [ctypes.py_object]
-    ready = api._PyUnicode_Ready
-    ready.restype, ready.argtypes = ctypes.c_int, [ctypes.py_object]
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
-        s = new(None, len(text))
-        ctypes.memmove(units(s), ctypes.create_unicode_buffer(text), len(text) * ctypes.sizeof(ctypes.c_wchar))
-    assert ready(s) == 0 and type(s) is str and s == text
-    return s
 
 
 def test_strings_stored_apart_from_their_object_read_alike():

@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record, run_python
+from reliability_support import SANITIZED, legacy_str, realistic_record, run_python
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -166,23 +166,8 @@ def test_code_run_by_the_guard_cannot_hide_an_override(probe, where):
 
 @pytest.mark.parametrize("make_ready", [False, True])
 def test_strs_not_yet_ready_read_as_their_text(make_ready):
-    import ctypes
-    import warnings
-
-    api = ctypes.pythonapi
-    new = api.PyUnicode_FromUnicode
-    new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_ssize_t]
-    units = api.PyUnicode_AsUnicode
-    units.restype, units.argtypes = ctypes.c_void_p, [ctypes.py_object]
-
     def legacy(text):
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", DeprecationWarning)
-            s = new(None, len(text))
-            ctypes.memmove(units(s), ctypes.create_unicode_buffer(text), len(text) * ctypes.sizeof(ctypes.c_wchar))
-        if make_ready:
-            api._PyUnicode_Ready(ctypes.py_object(s))
-        return s
+        return legacy_str(text, ready=make_ready)
 
     text = "## 标题\n- item\n| a | b |\n| --- | --- |\n| 1 | 2 |\nline"
 

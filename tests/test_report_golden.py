@@ -723,20 +723,6 @@ def test_report(writer, record, expected):
     assert writer.format_data(record) == expected
 
 
-@pytest.fixture
-def compiles(monkeypatch):
-    """Counts the patterns that `re.match` compiles: the generic report matches through `re`, the native never."""
-    seen = []
-    original = re._compile
-
-    def counting(pattern, flags):
-        seen.append(pattern)
-        return original(pattern, flags)
-
-    monkeypatch.setattr(re, "_compile", counting)
-    return seen
-
-
 def test_each_path_is_the_one_taken(path, writer, compiles):
     assert writer.format_data(RICH) == RICH_REPORT
     assert bool(compiles) == (path != "native")

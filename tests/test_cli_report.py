@@ -1,9 +1,11 @@
 """`python -m tavik.amazon_rufus report`: the report of a record file or of standard input."""
 
 import json
+import os
 import pathlib
 import subprocess
 import sys
+from types import SimpleNamespace
 
 import pytest
 
@@ -12,11 +14,26 @@ from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 
 
-def run(*args, stdin=None):
-    return subprocess.run(
+def run(*args, stdin=None, env=None):
+    """The command's status and its outputs as UTF-8 text (undecodable bytes shown as U+FFFD)."""
+    data = stdin.encode("utf-8") if isinstance(stdin, str) else stdin
+    done = subprocess.run(
         [sys.executable, "-m", "tavik.amazon_rufus", "report", *args],
-        input=stdin, capture_output=True, text=True, encoding="utf-8",
+        input=data, capture_output=True, env=None if env is None else {**os.environ, **env},
     )
+    return SimpleNamespace(
+        returncode=done.returncode,
+        stdout=done.stdout.decode("utf-8", "replace"),
+        stderr=done.stderr.decode("utf-8", "replace"),
+    )
+
+
+def one_line_error(result, status, *words):
+    assert (result.returncode, result.stdout) == (status, "")
+    assert result.stderr.startswith("error: ") and result.stderr.count("\n") == 1, result.stderr
+    assert "Traceback" not in result.stderr
+    for word in words:
+        assert word in result.stderr
 
 
 @pytest.mark.parametrize("name", ["run_result.json", "run_result_upload_payload.json"])
@@ -42,17 +59,82 @@ def test_empty_report_prints_nothing():
     assert (run("-", stdin="{}").returncode, run("-", stdin="{}").stdout) == (0, "")
 
 
+BAD_RECORDS = {
+    "not UTF-8": (b'{"answers": [{"text": "\xff"}]}', "is not UTF-8: byte 0xff at offset 23 (invalid start byte)"),
+    "empty": (b"", "is empty"),
+    "only white space": (b" \r\n\t", "is empty"),
+    "not JSON": (b"{not json", "is not JSON: Expecting property name enclosed in double quotes at line 1, column 2"),
+    "cut short": (b'{"answers": [', "is not JSON: Expecting value at line 1, column 14"),
+    "byte order mark": (b'\xef\xbb\xbf{"answers": []}', "begins with a byte order mark"),
+    "nested too deeply": (b"[" * 100_000, "nests arrays and objects too deeply"),
+    "integer too long": (b'{"answers": ' + b"7" * 5000 + b"}", "holds an integer of more than 4300 digits"),
+    "array": (b"[1, 2]", ": the top level is an array, not an object"),
+    "string": (b'"answers"', ": the top level is a string, not an object"),
+    "number": (b"1.5", ": the top level is a number, not an object"),
+    "true": (b"true", ": the top level is true, not an object"),
+    "false": (b"false", ": the top level is false, not an object"),
+    "null": (b"null", ": the top level is null, not an object"),
+}
+
+
+@pytest.mark.parametrize("source", ["standard input", "file"])
+@pytest.mark.parametrize("content, words", BAD_RECORDS.values(), ids=BAD_RECORDS.keys())
+def test_unusable_record_is_one_line_naming_its_source_with_status_3(tmp_path, source, content, words):
+    if source == "file":
+        path = tmp_path / "record.json"
+        path.write_bytes(content)
+        result = run(str(path))
+    else:
+        result = run("-", stdin=content)
+    one_line_error(result, 3, words, str(path) if source == "file" else "standard input")
+
+
 @pytest.mark.parametrize(
-    "args, stdin, words",
+    "make, words",
     [
-        (["/nonexistent/record.json"], None, "cannot read"),
-        (["-"], "{not json", "not JSON"),
-        (["-"], "[1, 2]", "JSON object"),
-        (["-"], "null", "JSON object"),
+        (lambda tmp: tmp / "missing.json", ": No such file or directory"),
+        (lambda tmp: tmp, ": Is a directory"),
     ],
+    ids=["missing", "directory"],
 )
-def test_bad_input_is_one_line_on_stderr_with_status_2(args, stdin, words):
-    result = run(*args, stdin=stdin)
-    assert result.returncode == 2 and result.stdout == ""
-    assert words in result.stderr and len(result.stderr.strip().splitlines()) == 1
-    assert "Traceback" not in result.stderr
+def test_unreadable_file_is_one_line_with_status_3(tmp_path, make, words):
+    path = make(tmp_path)
+    one_line_error(run(str(path)), 3, f"cannot read {path}{words}")
+
+
+@pytest.mark.parametrize(
+    "text, encoding, shown",
+    [("héllo 中", "ascii", "h\\xe9llo \\u4e2d"), ("a\ud800b", "utf-8", "a\\ud800b")],
+    ids=["ascii output", "lone surrogate"],
+)
+def test_text_the_output_cannot_encode_is_escaped_in_the_whole_report(text, encoding, shown):
+    record = {"answers": [{"text": text}, {"text": "after"}]}
+    result = run("-", stdin=json.dumps(record), env={"PYTHONIOENCODING": encoding})
+    expected = RundownWriter().format_data(record) + "\n"
+    assert (result.returncode, result.stderr) == (0, "")
+    assert result.stdout == expected.encode(encoding, "backslashreplace").decode(encoding)
+    assert shown in result.stdout
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full")
+def test_output_that_cannot_be_written_is_one_line_with_status_1():
+    with open("/dev/full", "wb") as full:
+        done = subprocess.run(
+            [sys.executable, "-m", "tavik.amazon_rufus", "report", str(EXAMPLES / "run_result.json")],
+            stdout=full, stderr=subprocess.PIPE, text=True,
+        )
+    assert done.returncode == 1 and done.stderr == "error: cannot write to standard output: No space left on device\n"
+
+
+def test_reader_that_stops_early_ends_the_command_quietly_with_status_1():
+    record = json.dumps({"answers": [{"text": "x" * 1000}] * 1000})  # a report far longer than a pipe holds
+    command = subprocess.Popen(
+        [sys.executable, "-m", "tavik.amazon_rufus", "report", "-"],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+    )
+    command.stdin.write(record.encode())
+    command.stdin.close()
+    heading = "## 第 1 题".encode()
+    assert command.stdout.read(len(heading)) == heading
+    command.stdout.close()
+    assert (command.wait(timeout=60), command.stderr.read()) == (1, b"")

@@ -14,26 +14,20 @@ from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 
 
+REPORT = [sys.executable, "-m", "tavik.amazon_rufus", "report"]
+
+
 def run(*args, stdin=None, env=None):
-    """The command's status and its outputs as UTF-8 text (undecodable bytes shown as U+FFFD)."""
+    """The command's status and its outputs as text; the input is bytes or text to send as UTF-8."""
     data = stdin.encode("utf-8") if isinstance(stdin, str) else stdin
-    done = subprocess.run(
-        [sys.executable, "-m", "tavik.amazon_rufus", "report", *args],
-        input=data, capture_output=True, env=None if env is None else {**os.environ, **env},
-    )
-    return SimpleNamespace(
-        returncode=done.returncode,
-        stdout=done.stdout.decode("utf-8", "replace"),
-        stderr=done.stderr.decode("utf-8", "replace"),
-    )
+    done = subprocess.run([*REPORT, *args], input=data, capture_output=True, env={**os.environ, **(env or {})})
+    return SimpleNamespace(returncode=done.returncode, stdout=done.stdout.decode(), stderr=done.stderr.decode())
 
 
 def one_line_error(result, status, *words):
     assert (result.returncode, result.stdout) == (status, "")
     assert result.stderr.startswith("error: ") and result.stderr.count("\n") == 1, result.stderr
-    assert "Traceback" not in result.stderr
-    for word in words:
-        assert word in result.stderr
+    assert "Traceback" not in result.stderr and all(word in result.stderr for word in words), result.stderr
 
 
 @pytest.mark.parametrize("name", ["run_result.json", "run_result_upload_payload.json"])
@@ -59,12 +53,11 @@ def test_empty_report_prints_nothing():
     assert (run("-", stdin="{}").returncode, run("-", stdin="{}").stdout) == (0, "")
 
 
-BAD_RECORDS = {
+BAD_RECORDS = {  # the bytes, and words of the one line that says what is wrong with them
     "not UTF-8": (b'{"answers": [{"text": "\xff"}]}', "is not UTF-8: byte 0xff at offset 23 (invalid start byte)"),
     "empty": (b"", "is empty"),
     "only white space": (b" \r\n\t", "is empty"),
     "not JSON": (b"{not json", "is not JSON: Expecting property name enclosed in double quotes at line 1, column 2"),
-    "cut short": (b'{"answers": [', "is not JSON: Expecting value at line 1, column 14"),
     "byte order mark": (b'\xef\xbb\xbf{"answers": []}', "begins with a byte order mark"),
     "nested too deeply": (b"[" * 100_000, "nests arrays and objects too deeply"),
     "integer too long": (b'{"answers": ' + b"7" * 5000 + b"}", "holds an integer of more than 4300 digits"),
@@ -72,7 +65,6 @@ BAD_RECORDS = {
     "string": (b'"answers"', ": the top level is a string, not an object"),
     "number": (b"1.5", ": the top level is a number, not an object"),
     "true": (b"true", ": the top level is true, not an object"),
-    "false": (b"false", ": the top level is false, not an object"),
     "null": (b"null", ": the top level is null, not an object"),
 }
 
@@ -80,61 +72,37 @@ BAD_RECORDS = {
 @pytest.mark.parametrize("source", ["standard input", "file"])
 @pytest.mark.parametrize("content, words", BAD_RECORDS.values(), ids=BAD_RECORDS.keys())
 def test_unusable_record_is_one_line_naming_its_source_with_status_3(tmp_path, source, content, words):
-    if source == "file":
-        path = tmp_path / "record.json"
-        path.write_bytes(content)
-        result = run(str(path))
-    else:
-        result = run("-", stdin=content)
+    path = tmp_path / "record.json"
+    path.write_bytes(content)
+    result = run(str(path)) if source == "file" else run("-", stdin=content)
     one_line_error(result, 3, words, str(path) if source == "file" else "standard input")
 
 
-@pytest.mark.parametrize(
-    "make, words",
-    [
-        (lambda tmp: tmp / "missing.json", ": No such file or directory"),
-        (lambda tmp: tmp, ": Is a directory"),
-    ],
-    ids=["missing", "directory"],
-)
-def test_unreadable_file_is_one_line_with_status_3(tmp_path, make, words):
-    path = make(tmp_path)
-    one_line_error(run(str(path)), 3, f"cannot read {path}{words}")
+@pytest.mark.parametrize("name, words", [("missing.json", "No such file or directory"), ("", "Is a directory")])
+def test_unreadable_file_is_one_line_with_status_3(tmp_path, name, words):
+    one_line_error(run(str(tmp_path / name)), 3, f"cannot read {tmp_path / name}: {words}")
 
 
-@pytest.mark.parametrize(
-    "text, encoding, shown",
-    [("héllo 中", "ascii", "h\\xe9llo \\u4e2d"), ("a\ud800b", "utf-8", "a\\ud800b")],
-    ids=["ascii output", "lone surrogate"],
-)
-def test_text_the_output_cannot_encode_is_escaped_in_the_whole_report(text, encoding, shown):
+@pytest.mark.parametrize("text, encoding", [("héllo 中", "ascii"), ("a\ud800b", "utf-8")], ids=["ascii", "surrogate"])
+def test_text_the_output_cannot_encode_is_escaped_in_the_whole_report(text, encoding):
     record = {"answers": [{"text": text}, {"text": "after"}]}
     result = run("-", stdin=json.dumps(record), env={"PYTHONIOENCODING": encoding})
-    expected = RundownWriter().format_data(record) + "\n"
-    assert (result.returncode, result.stderr) == (0, "")
-    assert result.stdout == expected.encode(encoding, "backslashreplace").decode(encoding)
-    assert shown in result.stdout
+    expected = (RundownWriter().format_data(record) + "\n").encode(encoding, "backslashreplace").decode(encoding)
+    assert (result.returncode, result.stdout, result.stderr) == (0, expected, "")
 
 
 @pytest.mark.skipif(not os.path.exists("/dev/full"), reason="no /dev/full")
 def test_output_that_cannot_be_written_is_one_line_with_status_1():
     with open("/dev/full", "wb") as full:
-        done = subprocess.run(
-            [sys.executable, "-m", "tavik.amazon_rufus", "report", str(EXAMPLES / "run_result.json")],
-            stdout=full, stderr=subprocess.PIPE, text=True,
-        )
-    assert done.returncode == 1 and done.stderr == "error: cannot write to standard output: No space left on device\n"
+        done = subprocess.run([*REPORT, str(EXAMPLES / "run_result.json")], stdout=full, stderr=subprocess.PIPE)
+    assert (done.returncode, done.stderr) == (1, b"error: cannot write to standard output: No space left on device\n")
 
 
 def test_reader_that_stops_early_ends_the_command_quietly_with_status_1():
     record = json.dumps({"answers": [{"text": "x" * 1000}] * 1000})  # a report far longer than a pipe holds
-    command = subprocess.Popen(
-        [sys.executable, "-m", "tavik.amazon_rufus", "report", "-"],
-        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-    )
+    command = subprocess.Popen([*REPORT, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     command.stdin.write(record.encode())
     command.stdin.close()
-    heading = "## 第 1 题".encode()
-    assert command.stdout.read(len(heading)) == heading
+    assert command.stdout.read(3) == b"## "
     command.stdout.close()
     assert (command.wait(timeout=60), command.stderr.read()) == (1, b"")

@@ -48,35 +48,26 @@ def bank_file(tmp_path):
     return path
 
 
-BAD_BANKS = {
-    # The bank reader's own four messages.
+Q = b'"questions": [{}]'
+BAD_BANKS = {  # the bytes, the status, and the one line that says what is wrong with them
     "empty file": (b"", 4, "题库 JSON 格式错误: {path}"),
-    "byte order mark": (b'\xef\xbb\xbf{"items": [{"questions": [{}]}]}', 4, "题库 JSON 格式错误: {path}"),
+    "byte order mark": (b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4, "题库 JSON 格式错误: {path}"),
     "no items": (b'{"items": {}}', 4, "题库格式错误：缺少 items 列表"),
-    "no question": (b'{"items": [{"questions": ["x", 5]}]}', 4, "题库为空，"),
-    # What the bank reader lets through, named in JSON's words.
+    "no question": (b'{"items": [{"questions": ["x", 5]}]}', 4, "题库为空，请执行"),
     "top level array": (b"[]", 3, "{path}: the top level is an array, not an object"),
     "top level null": (b"null", 3, "{path}: the top level is null, not an object"),
-    "top level string": (b'"items"', 3, "{path}: the top level is a string, not an object"),
-    "item not an object": (b'{"items": [{"questions": [{}]}, 7]}', 3, "{path}: item 2 is a number, not an object"),
+    "item no object": (b'{"items": [{' + Q + b"}, 7]}", 3, "{path}: item 2 is a number, not an object"),
     "questions null": (b'{"items": [{"questions": null}]}', 3, '{path}: item 1: "questions" is null, not an array'),
     "position a word": (
         b'{"items": [{"questions": [{}, {"position": "first"}]}]}', 3,
         '{path}: item 1, question 2: "position" is the string "first", not an integer',
     ),
-    "question id null": (
-        b'{"items": [{"questions": [{"id": null}]}]}', 3, '{path}: item 1, question 1: "id" is null, not an integer',
-    ),
-    "template id an array": (
-        b'{"items": [{"questions": [{}], "id": [1]}]}', 3, '{path}: item 1: "id" is an array, not an integer',
-    ),
     "version infinite": (
-        b'{"items": [{"questions": [{}], "preferred_version_index": 1e999}]}', 3,
+        b'{"items": [{' + Q + b', "preferred_version_index": 1e999}]}', 3,
         '{path}: item 1: "preferred_version_index" is the number Infinity, not an integer',
     ),
     "not UTF-8": (b'{"items": [{"description": "\xff"}]}', 3, "{path} is not UTF-8: byte 0xff at offset 28"),
     "nested too deeply": (b'{"items": ' + b"[" * 100_000, 3, "{path} nests arrays and objects too deeply"),
-    "integer too long": (b'{"items": [{"id": ' + b"1" * 5000 + b"}]}", 3, "{path} holds an integer of more than"),
 }
 
 
@@ -87,8 +78,7 @@ def test_bad_bank_is_one_line_with_its_status(tmp_path, content, status, words):
     done = run("--skills-dir", str(tmp_path / "skills"), cwd=tmp_path)
     assert (done.returncode, done.stdout) == (status, "")
     assert done.stderr.startswith("error: ") and done.stderr.count("\n") == 1, done.stderr
-    assert "Traceback" not in done.stderr
-    assert words.format(path=path) in done.stderr
+    assert "Traceback" not in done.stderr and words.format(path=path) in done.stderr
 
 
 def test_directory_in_place_of_the_bank_is_one_line_with_status_3(tmp_path):
@@ -99,10 +89,8 @@ def test_directory_in_place_of_the_bank_is_one_line_with_status_3(tmp_path):
 
 
 def test_current_directory_that_is_gone_is_one_line_with_status_3(tmp_path):
-    gone = tmp_path / "gone"
-    gone.mkdir()
-    script = 'cd "$1" && rmdir "$1" && exec "$2" -m tavik.amazon_rufus templates'
-    done = subprocess.run(["sh", "-c", script, "sh", gone, sys.executable], capture_output=True, text=True)
+    script = 'mkdir "$1" && cd "$1" && rmdir "$1" && exec "$2" -m tavik.amazon_rufus templates'
+    done = subprocess.run(["sh", "-c", script, "sh", tmp_path / "gone", sys.executable], capture_output=True, text=True)
     assert (done.returncode, done.stderr) == (
         3, "error: cannot look for the bank below the current directory: No such file or directory\n"
     )

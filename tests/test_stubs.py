@@ -3,7 +3,6 @@
 import ast
 import importlib
 import importlib.util
-import inspect
 import subprocess
 import sys
 from pathlib import Path
@@ -19,26 +18,12 @@ def test_stub_matches_module(module):
 
 
 def stub_docstrings(module):
-    """The docstrings of a module's stub by dotted name below the module: "" for the module, "C", "C.m"."""
-    path = Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi")
-    tree = ast.parse(path.read_text(encoding="utf-8"))
+    """The docstrings of a module's stub: of the module (under ""), its classes ("C") and their methods ("C.m")."""
+    tree = ast.parse(Path(module.__file__).with_name(module.__name__.rpartition(".")[2] + ".pyi").read_text("utf-8"))
     found = {"": ast.get_docstring(tree)}
-    for node in tree.body:
-        if isinstance(node, ast.ClassDef):
-            found[node.name] = ast.get_docstring(node)
-            for member in node.body:
-                if isinstance(member, ast.FunctionDef):
-                    found[f"{node.name}.{member.name}"] = ast.get_docstring(member)
-    return found
-
-
-def runtime_docstrings(module, names):
-    found = {}
-    for name in names:
-        target = module
-        for part in filter(None, name.split(".")):
-            target = vars(target)[part]
-        found[name] = inspect.getdoc(target) if target.__doc__ is not None else None
+    for cls in (node for node in tree.body if isinstance(node, ast.ClassDef)):
+        found[cls.name] = ast.get_docstring(cls)
+        found.update({f"{cls.name}.{f.name}": ast.get_docstring(f) for f in cls.body if isinstance(f, ast.FunctionDef)})
     return found
 
 
@@ -46,7 +31,11 @@ def runtime_docstrings(module, names):
 def test_stub_carries_the_modules_own_docstrings(name):
     module = importlib.import_module(f"tavik.amazon_rufus.services.{name}")
     in_stub = stub_docstrings(module)
-    cls = next(value for value in vars(module).values() if inspect.isclass(value) and value.__module__ == module.__name__)
-    methods = {f"{cls.__name__}.{key}" for key, value in vars(cls).items() if callable(value) and value.__doc__}
-    assert methods <= in_stub.keys()
-    assert in_stub == runtime_docstrings(module, in_stub)
+    at_runtime = {"": module.__doc__}
+    for key in in_stub.keys() - {""}:
+        cls, _, method = key.partition(".")
+        at_runtime[key] = vars(getattr(module, cls))[method].__doc__ if method else getattr(module, cls).__doc__
+    assert in_stub == at_runtime
+    cls = next(value for value in vars(module).values() if getattr(value, "__module__", None) == module.__name__)
+    documented = {f"{cls.__name__}.{key}" for key, value in vars(cls).items() if callable(value) and value.__doc__}
+    assert documented <= in_stub.keys()

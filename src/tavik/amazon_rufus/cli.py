@@ -17,16 +17,21 @@ from typing import Any, NoReturn, Sequence
 
 from tavik.amazon_rufus import __version__
 
-FAILED, USAGE, UNUSABLE, NOT_READY = 1, 2, 3, 4
+FAILED, USAGE, UNUSABLE, NOT_READY, INTERRUPTED = 1, 2, 3, 4, 130
 
-STATUSES = f"""exit status:
-  0  done
-  {FAILED}  the output could not be written, or an unexpected fault
-  {USAGE}  usage error: unknown command or option, missing argument
-  {UNUSABLE}  input not usable: a record that cannot be read, is not UTF-8 JSON or is no object;
-     a bank file that cannot be read or that the bank reader cannot take apart
-  {NOT_READY}  bank not ready: the bank reader's own message (no bank file, not JSON, no items list,
-     no question)"""
+STATUSES = "exit status:\n" + "\n".join(
+    f"  {status:>3}  {what}"
+    for status, what in [
+        (0, "done"),
+        (FAILED, "the output could not be written, or an unexpected fault"),
+        (USAGE, "usage error: unknown command or option, missing argument"),
+        (UNUSABLE, "input not usable: a record that cannot be read, is not UTF-8 JSON or is no object;\n"
+                   "       a bank file that cannot be read or that the bank reader cannot take apart"),
+        (NOT_READY, "bank not ready: the bank reader's own message (no bank file, not JSON,\n"
+                    "       no items list, no question)"),
+        (INTERRUPTED, "interrupted"),
+    ]
+)
 
 
 class _Failure(Exception):
@@ -94,7 +99,7 @@ def _read_json(path: str | Path, name: str) -> Any:
     return _decode(data, name)
 
 
-def _read_record(source: str) -> dict:
+def _read_record(source: str) -> dict[str, Any]:
     if source == "-":
         name = "standard input"
         if sys.stdin is None:
@@ -118,7 +123,7 @@ def _report(args: argparse.Namespace) -> str:
     return report + "\n" if report else ""
 
 
-def _integer_problem(entry: dict, keys: tuple[str, ...]) -> str | None:
+def _integer_problem(entry: dict[str, Any], keys: tuple[str, ...]) -> str | None:
     for key in keys:
         if key in entry:
             try:
@@ -158,7 +163,8 @@ def _templates(args: argparse.Namespace) -> str:
     try:
         path = service._resolve_question_templates_path()
     except OSError as error:
-        raise _Failure(f"cannot look for the bank below the current directory: {error.strerror or error}", UNUSABLE) from None
+        where = "cannot look for the bank below the current directory"
+        raise _Failure(f"{where}: {error.strerror or error}", UNUSABLE) from None
     try:
         templates = service.load_templates()
     except PromptPoolNotReadyError as error:
@@ -188,7 +194,7 @@ def _write(text: str) -> None:
         out.flush()
         return
     out.flush()
-    data = memoryview(text.encode(out.encoding, out.errors))
+    data = memoryview(text.encode(out.encoding, out.errors or "strict"))
     while data:
         data = data[out.buffer.write(data) :]
     out.buffer.flush()
@@ -245,8 +251,8 @@ def main(argv: Sequence[str] | None = None, prog: str | None = None) -> int:
         return FAILED
     except KeyboardInterrupt:
         print("error: interrupted", file=sys.stderr)
-        return 130
+        return INTERRUPTED
     except Exception as error:  # a fault of the program itself: still one line, naming what was raised
-        print(f"error: unexpected {type(error).__name__}: {error}", file=sys.stderr)
+        print(f"error: unexpected {type(error).__name__}: {' '.join(str(error).splitlines())}", file=sys.stderr)
         return FAILED
     return 0

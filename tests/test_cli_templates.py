@@ -1,4 +1,5 @@
-"""`python -m tavik.amazon_rufus templates`: the bank listed in order, or the not-ready message and status 1."""
+"""`python -m tavik.amazon_rufus templates`: the bank listed in order, the not-ready message and status 4, or one
+line naming the bank file and what is wrong in it, with status 3."""
 
 import subprocess
 import sys
@@ -26,9 +27,9 @@ def test_example_bank_is_listed_in_file_and_position_order(tmp_path):
 
 
 @pytest.mark.parametrize("args", [(), ("--skills-dir", ""), ("--skills-dir", "missing")])
-def test_missing_bank_prints_the_message_and_exits_1(tmp_path, args):
+def test_missing_bank_prints_the_message_and_exits_4(tmp_path, args):
     done = run(*args, cwd=tmp_path)
-    assert done.returncode == 1 and done.stdout == ""
+    assert done.returncode == 4 and done.stdout == ""
     assert done.stderr.rstrip("\n").endswith(MISSING)
     assert "Traceback" not in done.stderr
 
@@ -38,4 +39,58 @@ def test_bank_below_the_current_directory_is_found(tmp_path):
     bank.parent.mkdir(parents=True)
     bank.write_text('{"items": [{"id": 9, "description": "空", "questions": []}]}', encoding="utf-8")
     done = run(cwd=tmp_path)
-    assert done.returncode == 1 and "题库为空" in done.stderr and "Traceback" not in done.stderr
+    assert done.returncode == 4 and "题库为空" in done.stderr and "Traceback" not in done.stderr
+
+
+def bank_file(tmp_path):
+    path = tmp_path / "skills" / "tavik-amazon-rufus" / "data" / "question_templates.json"
+    path.parent.mkdir(parents=True)
+    return path
+
+
+Q = b'"questions": [{}]'
+BAD_BANKS = {  # the bytes, the status, and the one line that says what is wrong with them
+    "empty file": (b"", 4, "题库 JSON 格式错误: {path}"),
+    "byte order mark": (b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4, "题库 JSON 格式错误: {path}"),
+    "no items": (b'{"items": {}}', 4, "题库格式错误：缺少 items 列表"),
+    "no question": (b'{"items": [{"questions": ["x", 5]}]}', 4, "题库为空，请执行"),
+    "top level array": (b"[]", 3, "{path}: the top level is an array, not an object"),
+    "top level null": (b"null", 3, "{path}: the top level is null, not an object"),
+    "item no object": (b'{"items": [{' + Q + b"}, 7]}", 3, "{path}: item 2 is a number, not an object"),
+    "questions null": (b'{"items": [{"questions": null}]}', 3, '{path}: item 1: "questions" is null, not an array'),
+    "position a word": (
+        b'{"items": [{"questions": [{}, {"position": "first"}]}]}', 3,
+        '{path}: item 1, question 2: "position" is the string "first", not an integer',
+    ),
+    "version infinite": (
+        b'{"items": [{' + Q + b', "preferred_version_index": 1e999}]}', 3,
+        '{path}: item 1: "preferred_version_index" is the number Infinity, not an integer',
+    ),
+    "not UTF-8": (b'{"items": [{"description": "\xff"}]}', 3, "{path} is not UTF-8: byte 0xff at offset 28"),
+    "nested too deeply": (b'{"items": ' + b"[" * 100_000, 3, "{path} nests arrays and objects too deeply"),
+}
+
+
+@pytest.mark.parametrize("content, status, words", BAD_BANKS.values(), ids=BAD_BANKS.keys())
+def test_bad_bank_is_one_line_with_its_status(tmp_path, content, status, words):
+    path = bank_file(tmp_path)
+    path.write_bytes(content)
+    done = run("--skills-dir", str(tmp_path / "skills"), cwd=tmp_path)
+    assert (done.returncode, done.stdout) == (status, "")
+    assert done.stderr.startswith("error: ") and done.stderr.count("\n") == 1, done.stderr
+    assert "Traceback" not in done.stderr and words.format(path=path) in done.stderr
+
+
+def test_directory_in_place_of_the_bank_is_one_line_with_status_3(tmp_path):
+    path = bank_file(tmp_path)
+    path.mkdir()
+    done = run("--skills-dir", str(tmp_path / "skills"), cwd=tmp_path)
+    assert (done.returncode, done.stderr) == (3, f"error: cannot read {path}: Is a directory\n")
+
+
+def test_current_directory_that_is_gone_is_one_line_with_status_3(tmp_path):
+    script = 'mkdir "$1" && cd "$1" && rmdir "$1" && exec "$2" -m tavik.amazon_rufus templates'
+    done = subprocess.run(["sh", "-c", script, "sh", tmp_path / "gone", sys.executable], capture_output=True, text=True)
+    assert (done.returncode, done.stderr) == (
+        3, "error: cannot look for the bank below the current directory: No such file or directory\n"
+    )

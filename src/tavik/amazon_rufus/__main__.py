@@ -4,4 +4,4 @@ import sys
 
 from tavik.amazon_rufus.cli import main
 
-sys.exit(main())
+sys.exit(main(prog="python -m tavik.amazon_rufus"))

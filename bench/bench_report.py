@@ -12,8 +12,9 @@ one), and its time per report is the batch's time over its size. All three must 
 report runs on the calling thread alone. A last table gives the peak memory of the native report beyond the
 input record and the returned string, measured in a fresh process with tracemalloc (the interpreter's
 allocations) and the peak resident size (all of them, reset before the call through /proc/self/clear_refs).
-The instruction counts, which the load of a shared machine does not move, come from instructions.py (run with
---instructions to have them printed here too).
+The minor page faults per report of the realistic case tell when the allocator's give and take of memory
+with the system weighs on a timing. The instruction counts, which the load of a shared machine does not move,
+come from instructions.py (run with --instructions to have them printed here too).
 """
 
 from __future__ import annotations
@@ -22,6 +23,7 @@ import argparse
 import json
 import math
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -60,18 +62,29 @@ def batch_sizes(fns) -> list[int]:
     return sizes
 
 
-def interleaved(fns, budget: float, max_runs: int) -> list[list[float]]:
+def minor_faults() -> int:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
+def interleaved(fns, budget: float, max_runs: int, faults: list[float] | None = None) -> list[list[float]]:
     """Times each function once per round, round after round, so that all of them meet the same state of a
-    shared machine; returns the times per report, per function."""
+    shared machine; returns the times per report, per function. `faults`, when given, receives each
+    function's minor page faults per report: memory that the allocator gave back to the system between two
+    reports and takes again, which shows in the time."""
     sizes = batch_sizes(fns)
     times: list[list[float]] = [[] for _ in fns]
+    counts = [0] * len(fns)
     start = time.perf_counter()
     while len(times[0]) < max_runs and (len(times[0]) < 5 or time.perf_counter() - start < budget):
-        for fn, k, out in zip(fns, sizes, times):
+        for i, (fn, k, out) in enumerate(zip(fns, sizes, times)):
+            f0 = minor_faults()
             t0 = time.perf_counter()
             for _ in range(k):
                 fn()
             out.append((time.perf_counter() - t0) / k)
+            counts[i] += minor_faults() - f0
+    if faults is not None:
+        faults[:] = [c / (k * len(t)) for c, k, t in zip(counts, sizes, times)]
     return times
 
 
@@ -86,7 +99,7 @@ def slope(sizes, times) -> float:
     return sum((x - mx) * (y - my) for x, y in zip(xs, ys)) / sum((x - mx) ** 2 for x in xs)
 
 
-def measure(name, record, budget, generic=True, max_runs=200):
+def measure(name, record, budget, generic=True, max_runs=200, faults=None):
     fast, slow, python = RundownWriter(), Generic(), ReferenceWriter()
     report = fast.format_data(record)
     if generic:
@@ -97,7 +110,7 @@ def measure(name, record, budget, generic=True, max_runs=200):
     fns = [lambda: fast.format_data(record)]
     if generic:
         fns += [lambda: slow.format_data(record), lambda: python.format_data(record)]
-    times = interleaved(fns, budget, max_runs)
+    times = interleaved(fns, budget, max_runs, faults)
     t_fast = statistics.median(times[0])
     t_slow, t_python = (statistics.median(t) for t in times[1:]) if generic else (nan, nan)
     r_slow, r_python = (median_ratio(t, times[0]) for t in times[1:]) if generic else (nan, nan)
@@ -149,7 +162,8 @@ def main() -> None:
               f" {'MB/s':>8} {'out MB':>8}")
     print(header)
     print("-" * len(header))
-    measure("realistic: 50 answers x 2KB", corpus.realistic_record(), budget)
+    faults: list[float] = []
+    measure("realistic: 50 answers x 2KB", corpus.realistic_record(), budget, faults=faults)
 
     counts = [1, 10, 100] if args.quick else [1, 10, 100, 1000]
     times = [measure(f"answers: {n}", corpus.realistic_record(n), budget, generic=n <= 100)[0] for n in counts]
@@ -170,6 +184,7 @@ def main() -> None:
         print(f"{f'{size // 1000} KB':<28} {m['report'] / 1e6:>10.2f} {m['traced'] / m['report']:>12.2f} {m['rss'] / m['report']:>9.2f}")
 
     print()
+    print("minor page faults per realistic report: native {:.1f}, generic {:.1f}, python {:.1f}".format(*faults))
     if args.instructions:
         import instructions
         instructions.main([])

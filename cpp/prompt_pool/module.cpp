@@ -3,7 +3,6 @@
 #include "prompt_pool/service.hpp"
 #include "pyhost/plain_class.hpp"
 
-
 namespace prompt_pool {
 namespace {
 
@@ -51,13 +50,6 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
     return 0;
 }
 
-int clear_module(PyObject* module) {
-    pyhost::drop_state<State>(module);
-    return 0;
-}
-
-void free_module(void* module) { pyhost::drop_state<State>(static_cast<PyObject*>(module)); }
-
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
@@ -71,8 +63,8 @@ PyModuleDef definition = {
     nullptr,
     slots,
     traverse_module,
-    clear_module,
-    free_module,
+    pyhost::clear_state<State>,
+    pyhost::free_state<State>,
 };
 
 }  // namespace

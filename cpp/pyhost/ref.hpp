@@ -187,11 +187,18 @@ State& make_state(PyObject* module) {
 }
 
 /// Deletes the state of a module, if it has one; its references are released, which can run Python code.
+/// Written to be the module's `m_clear` slot.
 template <class State>
-void drop_state(PyObject* module) {
+int clear_state(PyObject* module) {
     void* slot = PyModule_GetState(module);
-    if (!slot) return;
-    delete std::exchange(*static_cast<State**>(slot), nullptr);
+    if (slot) delete std::exchange(*static_cast<State**>(slot), nullptr);
+    return 0;
+}
+
+/// The same as the module's `m_free` slot.
+template <class State>
+void free_state(void* module) {
+    clear_state<State>(static_cast<PyObject*>(module));
 }
 
 }  // namespace pyhost

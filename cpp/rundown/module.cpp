@@ -6,7 +6,6 @@
 #include "rundown/generic/generic.hpp"
 #include "rundown/state.hpp"
 
-
 namespace rundown {
 namespace {
 
@@ -134,13 +133,6 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept {
     return 0;
 }
 
-int clear_module(PyObject* module) {
-    pyhost::drop_state<State>(module);
-    return 0;
-}
-
-void free_module(void* module) { pyhost::drop_state<State>(static_cast<PyObject*>(module)); }
-
 PyModuleDef_Slot slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
     {0, nullptr},
@@ -154,8 +146,8 @@ PyModuleDef definition = {
     nullptr,
     slots,
     traverse_module,
-    clear_module,
-    free_module,
+    pyhost::clear_state<State>,
+    pyhost::free_state<State>,
 };
 
 }  // namespace

@@ -36,9 +36,6 @@ public:
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    /// Forgets every chunk; the buffer stays for the next ones.
-    void clear() noexcept { used_ = 0; }
-    std::size_t capacity() const noexcept { return cap_; }
     /// Starts a chunk of characters of `kind`, with nothing written before it.
     void begin(int kind) noexcept;
     int kind() const noexcept { return kind_; }

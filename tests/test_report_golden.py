@@ -9,6 +9,7 @@ import pytest
 
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+from test_report import LINKS  # the worked example of a link list
 
 
 class PassThrough(RundownWriter):
@@ -29,15 +30,6 @@ def writer(path):
 
 
 # -- Small records, one rule or one group of rules each. ----------------------------------------------
-
-LINKS = [
-    "  B000000003  ",
-    {"asin": "B000000001", "title": "Trail jacket", "href": "/dp/B000000001", "source": "similar",
-     "description": "Packs into its own pocket"},
-    {"href": "/dp/B000000002"},
-    {"source": "similar"},
-    None,
-]
 
 WATERPROOF = {
     "productLinks": [{"asin": "B000000001", "title": "Trail jacket", "href": "/dp/B000000001"}],

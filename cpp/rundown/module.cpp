@@ -1,6 +1,7 @@
 // The rundown_writer extension module: its namespace (re, Any, RundownWriter) and the method table
 // that binds each method's Python surface to its body.
 #include "pyhost/plain_class.hpp"
+#include "rundown/fast/guard.hpp"
 #include "rundown/fast/lines.hpp"
 #include "rundown/fast/report.hpp"
 #include "rundown/generic/generic.hpp"

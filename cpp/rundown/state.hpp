@@ -1,8 +1,10 @@
-// Per-module state of rundown_writer: the interned names, keys, literals and patterns the methods use.
+// Per-module state of rundown_writer: the interned names, keys, literals and patterns the methods use, each
+// list written once and interned from it when the module executes.
 #pragma once
 
 #include "pyhost/function.hpp"
 #include "pyhost/ops.hpp"
+#include "rundown/names.hpp"
 
 #include <span>
 #include <vector>
@@ -11,30 +13,39 @@ namespace rundown {
 
 using pyhost::Ref;
 
+// Names of host methods and modules, block keys and kinds, and texts that only the generic path uses.
+#define RUNDOWN_INTERNED(X)                                                                                   \
+    X(re, "re") X(match, "match") X(group, "group") X(get, "get") X(strip, "strip") X(rstrip, "rstrip")        \
+    X(startswith, "startswith") X(kind, "kind") X(header, "header") X(rows, "rows") X(items, "items")         \
+    X(heading, "heading") X(list_item, "list_item") X(table, "table") X(table_row, "table_row")              \
+    X(paragraph, "paragraph") X(list, "list") X(empty, "") X(newline, "\n") X(crlf, "\r\n") X(cr, "\r")      \
+    X(fence, "```") X(section_sep, "\n\n") X(include_source, "include_source")
+
+// The steps of RundownWriter that the generic path calls through the instance: `_` and the name.
+#define RUNDOWN_STEPS(X)                                                                                      \
+    X(normalize_text_lines) X(parse_markdown_heading) X(parse_markdown_list_item) X(parse_markdown_table)     \
+    X(parse_pipe_row) X(is_markdown_delimiter_row) X(build_answer_blocks) X(build_structured_answer_blocks)  \
+    X(normalize_structured_row) X(normalize_row_cells) X(format_answer_body) X(format_product_links)         \
+    X(format_recommended_asins) X(format_link_items) X(extract_questions) X(normalize_question_list)          \
+    X(question_at) X(format_section) X(collapse_blank_lines) X(to_structured_blocks) X(render_blocks)        \
+    X(build_text_fallback_blocks)
+
+// The line patterns, matched with the module's `re` on the generic path.
+#define RUNDOWN_PATTERNS(X)                                                                                   \
+    X(heading_pattern, R"re(^(#{1,6})\s+(.*)$)re") X(bullet_pattern, R"re(^([-*•])\s+(.*)$)re")                \
+    X(ordered_pattern, R"re(^\d+[.)]\s+(.*)$)re") X(delimiter_pattern, R"re(^:?-{3,}:?$)re")                   \
+    X(indent_pattern, R"re(^\s+)re")
+
 struct State {
-    // Names of host methods and attributes.
-    Ref re, match, group, get, strip, rstrip, startswith;
-    // Steps of RundownWriter, called through the instance.
-    Ref normalize_text_lines, parse_markdown_heading, parse_markdown_list_item, parse_markdown_table, parse_pipe_row,
-        is_markdown_delimiter_row, build_answer_blocks, build_structured_answer_blocks, normalize_structured_row,
-        normalize_row_cells, format_answer_body, format_product_links, format_recommended_asins, format_link_items,
-        extract_questions, normalize_question_list, question_at, format_section, collapse_blank_lines,
-        to_structured_blocks, render_blocks, build_text_fallback_blocks;
-    // Block keys and kind/type values.
-    Ref kind, type, text, level, header, rows, cells, items;
-    // Record and answer keys.
-    Ref answers, questions, upload_payload, records, question, product_links_key, recommended_asins_key,
-        summary_text_key, is_success_key, blocks_key, asin, title, href, source, description;
+#define RUNDOWN_MEMBER(id, ...) Ref id;
+    RUNDOWN_INTERNED(RUNDOWN_MEMBER)
+    RUNDOWN_STEPS(RUNDOWN_MEMBER)
+    RUNDOWN_PATTERNS(RUNDOWN_MEMBER)
+#undef RUNDOWN_MEMBER
+    Ref fields[field_count];               // the record's keys, by Field
+    Ref literals[int(Lit::count)];         // the report's literals, by Lit
+    Ref one, two;
     Ref include_source_kwnames;  // ("include_source",)
-    Ref heading, list_item, table, table_row, paragraph, list;
-    // Literals.
-    Ref empty, newline, space, cell_sep, row_open, row_close, delimiter_cell, fence, list_marker, crlf, cr,
-        hash, section_sep, label_sep, indent, paren_open, paren_close, open_paren, heading_open, heading_colon,
-        fallback_open, fallback_close, missing_answer_close, products_heading, answer_heading, asins_heading,
-        summary_heading;
-    Ref zero, one, two;
-    // The line patterns.
-    Ref heading_pattern, bullet_pattern, ordered_pattern, delimiter_pattern, indent_pattern;
 
     // What the native report's guard compares against: the method type, the steps the report reaches
     // (every method but format_data) with their names, and the `re` module and `re.match` of the import.
@@ -42,6 +53,8 @@ struct State {
     std::span<const pyhost::MethodSpec> steps;
     std::vector<Ref> step_names;
 
+    const Ref& key(Field f) const noexcept { return fields[f]; }
+    const Ref& lit(Lit l) const noexcept { return literals[static_cast<int>(l)]; }
     void init();
 };
 

@@ -1,10 +1,13 @@
 // The guard of the native report: every step that the report reaches must be the module's own method as the
 // instance finds it, and `re` the module's own with its own `match`, at the moment of the call. Nothing is
 // remembered from one call to the next, and nothing is created on the instance.
-#include "rundown/fast/lines.hpp"
-#include "rundown/fast/report.hpp"
+#include "rundown/fast/guard.hpp"
+
+#include "rundown/state.hpp"
 
 namespace rundown::fast {
+
+using pyhost::Call;
 
 namespace {
 

@@ -28,8 +28,8 @@ Ref substring(const Piece& p) {
 Ref block(const State& st, PyObject* kind, const Piece& text, int level) {
     Ref d = pyhost::new_dict();
     pyhost::set_item(d, st.kind, kind);
-    if (level) pyhost::set_item(d, st.level, pyhost::integer(level));
-    pyhost::set_item(d, st.text, substring(text));
+    if (level) pyhost::set_item(d, st.key(f_level), pyhost::integer(level));
+    pyhost::set_item(d, st.key(f_text), substring(text));
     return d;
 }
 

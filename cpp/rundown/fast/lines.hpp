@@ -6,9 +6,6 @@
 
 namespace rundown::fast {
 
-/// Whether the module's `re` is the module it imported, with its own `match`.
-bool re_untouched(const pyhost::Call& c);
-
 pyhost::Ref parse_markdown_heading(const pyhost::Call& c);
 pyhost::Ref parse_markdown_list_item(const pyhost::Call& c);
 pyhost::Ref parse_pipe_row(const pyhost::Call& c);

@@ -5,7 +5,7 @@
 
 #include "rundown/fast/text.hpp"
 
-#include <cstdint>
+#include <cstddef>
 
 namespace rundown::fast {
 
@@ -79,56 +79,32 @@ bool match_delimiter_cell(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
     return b == e;
 }
 
-/// Calls `f(next_pipe)` with a function that gives the first "|" of the line at or after `from` (or its end),
-/// asked for each "|" in turn.
-template <class T, class F>
-[[gnu::always_inline]] inline decltype(auto) with_pipes(const Piece& line, const T* p, F&& f) {
-#if defined(__SSE2__)
-    if constexpr (sizeof(T) <= 2)
-        if (fits_mask<T>(line.b, line.e)) {  // a short row, as most are: its "|" found at once
-            std::uint64_t pipes = ascii_mask(p, line.b, line.e, '|');
-            return f([&](Py_ssize_t) {
-                if (!pipes) return line.e;
-                const Py_ssize_t at = line.b + __builtin_ctzll(pipes) / static_cast<int>(sizeof(T));
-                pipes &= pipes - 1;
-                if constexpr (sizeof(T) == 2) pipes &= pipes - 1;  // the character's second byte
-                return at;
-            });
-        }
-#endif
-    return f([&](Py_ssize_t from) { return find_ascii(p, from, line.e, '|'); });
-}
-
 /// Calls `cell(slice)` for each cell of a line that holds a "|": the line split on every "|", each part
 /// stripped, an empty first part and an empty last part left out. The cells are slices of `line`, so a row is
 /// never copied: it is split again whenever its cells are needed.
 template <class T, class Cell>
 void pipe_cells(const Piece& line, const T* p, Cell&& cell) {
-    with_pipes(line, p, [&](auto&& next_pipe) {
-        const Py_ssize_t b = line.b, e = line.e;
-        for (Py_ssize_t start = b;;) {
-            const Py_ssize_t pipe = next_pipe(start);
-            const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
-            if (pipe == e) {  // the last part: there is a "|" before it
-                if (ce > cb) cell(line.slice(cb, ce));
-                return;
-            }
-            if (start != b || ce > cb) cell(line.slice(cb, ce));
-            start = pipe + 1;
+    const Py_ssize_t b = line.b, e = line.e;
+    for (Py_ssize_t start = b;;) {
+        const Py_ssize_t pipe = find_ascii(p, start, e, '|');
+        const Py_ssize_t cb = skip_space(p, start, pipe), ce = trim_space(p, cb, pipe);
+        if (pipe == e) {  // the last part: there is a "|" before it
+            if (ce > cb) cell(line.slice(cb, ce));
+            return;
         }
-    });
+        if (start != b || ce > cb) cell(line.slice(cb, ce));
+        start = pipe + 1;
+    }
 }
 
 /// Whether `line` is a pipe row: a "|" in it, two cells at least, and one of them neither empty nor "-".
 /// Returns its number of cells, or 0 for any other line; `delimiter`, when given, tells whether every cell is
-/// a delimiter cell, and the first `keep_n` cells are kept in `keep`.
+/// a delimiter cell.
 template <class T>
-std::size_t match_pipe_row(const Piece& line, const T* p, bool* delimiter = nullptr, Piece* keep = nullptr,
-                           std::size_t keep_n = 0) {
+std::size_t match_pipe_row(const Piece& line, const T* p, bool* delimiter = nullptr) {
     std::size_t n = 0;  // a line without "|" has one part: one cell at most
     bool content = false, all_delimiters = true;
     pipe_cells(line, p, [&](const Piece& c) {
-        if (n < keep_n) keep[n] = c;
         ++n;
         content = content || c.e - c.b > 1 || (c.e > c.b && p[c.b] != '-');
         if (delimiter) all_delimiters = all_delimiters && match_delimiter_cell(p, c.b, c.e);

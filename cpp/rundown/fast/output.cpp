@@ -1,4 +1,5 @@
-// The output buffer: chunks of their own widths, growth, and the str made of the chunks at the end.
+// The output buffer: chunks of their own widths, growth, the str made of the chunks at the end, and the
+// check for signals.
 #include "rundown/fast/output.hpp"
 
 #include <algorithm>
@@ -51,6 +52,11 @@ Py_UCS4 maxchar_of(const Chunk& c) noexcept {
 
 }  // namespace
 
+void Interrupts::check() {
+    budget_ = interval;
+    if (pyhost::api(PyErr_CheckSignals) < 0) throw pyhost::Error{};
+}
+
 Output::~Output() { std::free(data_); }
 
 void Output::begin(int kind) noexcept {
@@ -58,12 +64,13 @@ void Output::begin(int kind) noexcept {
     kind_ = kind;
     room_ = base_ <= cap_ ? static_cast<Py_ssize_t>((cap_ - base_) / static_cast<std::size_t>(kind)) : 0;
     chunk_ = base_ <= cap_ ? data_ + base_ : nullptr;  // no room: the first write grows the buffer
-    len_ = mark_ = start_ = 0;
-    any_ = pending_ = blank_ = started_ = false;
+    len_ = mark_ = start_ = blank_mark_ = 0;
+    open_ = kept_ = false;
+    run_ = BlankRun{};
 }
 
 Chunk Output::end() noexcept {
-    with_kind(kind_, [&](auto c) { Writer<decltype(c)>(*this).end_line(); });
+    with_kind(kind_, [&](auto c) { Writer<decltype(c)>(*this).finish(); });
     used_ = base_ + static_cast<std::size_t>(len_) * static_cast<std::size_t>(kind_);
     return {this, base_, len_, kind_};
 }

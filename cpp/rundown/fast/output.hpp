@@ -1,22 +1,39 @@
-// The report's output: lines written into one buffer and tidied as they are written. Each line loses its
-// trailing whitespace when it ends, a run of blank lines becomes one empty line, blank lines at the end go,
-// and text that holds line boundaries of its own is split at every str.splitlines() boundary on the way in.
-// The result is the same as joining the raw lines and tidying them afterwards, without a second pass.
+// The report's output: lines written into one buffer and tidied as they end, by the report's blank-line rule
+// (rules.hpp): a line loses its trailing whitespace, a blank line that follows a blank line goes, and so do
+// blank lines at the end. Text that holds line boundaries of its own is split at every str.splitlines()
+// boundary on the way in. The result is the text that joining the raw lines and tidying them would give.
 //
 // A report is written a section at a time, each section as a chunk of its own width. Every section begins
-// with a line that has text, so no run of blank lines reaches across two sections: the chunks, joined with
-// an empty line between them, are the tidied report.
+// with a line that has text, so no run of blank lines reaches across two sections: the chunks, joined with an
+// empty line between them, are the tidied report.
 #pragma once
 
 #include "rundown/fast/text.hpp"
+#include "rundown/rules.hpp"
 
-#include <cstdint>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 // The writer's steps are a few instructions each and run for every piece of every line: always inlined.
 #define TAVIK_INLINE [[gnu::always_inline]] inline
 
 namespace rundown::fast {
+
+/// Checks for signals once per `interval` units of work (about a character each), so that a handler's
+/// exception (KeyboardInterrupt) ends a long report promptly. The handler is Python code: whoever ticks holds
+/// strong references to what it reads afterwards.
+class Interrupts {
+public:
+    TAVIK_INLINE void tick(Py_ssize_t work) {
+        if ((budget_ -= work) < 0) check();
+    }
+
+private:
+    static constexpr Py_ssize_t interval = Py_ssize_t{1} << 20;
+    [[gnu::noinline]] void check();
+    Py_ssize_t budget_ = interval;
+};
 
 class Output;
 
@@ -31,24 +48,27 @@ struct Chunk {
 /// The buffer: finished chunks, one after another, then the chunk being written.
 class Output {
 public:
-    Output() = default;
+    /// `literals`: the report's literals as pieces, by Lit.
+    explicit Output(const Piece* literals) noexcept : literals_(literals) {}
     ~Output();
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    /// Starts a chunk of characters of `kind`, with nothing written before it.
+    /// Starts a chunk of characters of `kind`.
     void begin(int kind) noexcept;
     int kind() const noexcept { return kind_; }
     /// Ends the chunk being written; valid until the output is written to again or goes.
     Chunk end() noexcept;
-
     const void* at(std::size_t offset) const noexcept { return data_ + offset; }
+
+    Interrupts interrupts;
 
 private:
     template <class>
     friend class Writer;
     void grow(Py_ssize_t n);
 
+    const Piece* literals_;
     char* data_ = nullptr;
     std::size_t used_ = 0, cap_ = 0;  // bytes: of the finished chunks, of the buffer
     // The chunk being written, from byte base_: its width, its length and room in characters.
@@ -56,28 +76,29 @@ private:
     char* chunk_ = nullptr;  // data_ + base_
     int kind_ = PyUnicode_1BYTE_KIND;
     Py_ssize_t len_ = 0, room_ = 0;
-    // The line being written: its separator from the lines before starts at mark_, its text at start_.
+    // The line being written: its separator from the line before starts at mark_, its text at start_.
     Py_ssize_t mark_ = 0, start_ = 0;
-    bool any_ = false;      // a line with text was kept
-    bool pending_ = false;  // an empty line is due before the next line with text
-    bool blank_ = false;    // the line that ended last was blank
-    bool started_ = false;  // the chunk has a line
+    Py_ssize_t blank_mark_ = 0;  // where the last blank line kept begins
+    bool open_ = false;          // a line is being written
+    bool kept_ = false;          // a line of the chunk was kept
+    BlankRun run_;
 };
 
 /// The report made of `chunks` joined with an empty line between them, as one str whose width the kept
 /// characters alone decide (whitespace cut at line ends may have been all that needed a wider one).
 pyhost::Ref join(const Chunk* chunks, std::size_t n);
 
-/// Writes lines into an output whose width holds every piece it is given.
+/// Writes lines into an output whose width holds every piece it is given: the lines of the report's rules,
+/// a writer being both the sink and its current line.
 template <class Out>
 class Writer {
 public:
     explicit Writer(Output& o) noexcept : o_(o) {}
 
-    /// Begins the next line of the section: "\n" between the lines of a section.
+    /// Ends the line being written and begins the next one.
     TAVIK_INLINE Writer& next() {
-        if (o_.started_) line_break();
-        o_.started_ = true;
+        if (o_.open_) end_line();
+        begin_line();
         return *this;
     }
     TAVIK_INLINE void put(const Piece& p) {
@@ -92,42 +113,27 @@ public:
                 if constexpr (sizeof(Out) == 4) return copy(static_cast<const Py_UCS4*>(p.data) + p.b, p.e - p.b);
                 break;
         }
+        throw NotPlain{};  // a cell changed by a signal handler into a wider str than the chunk holds
     }
-    /// ASCII text without line boundaries, such as a number or a mark.
-    TAVIK_INLINE void word(const char* s, std::size_t n) {
-        Out* d = room(static_cast<Py_ssize_t>(n));
-        for (std::size_t i = 0; i < n; ++i) d[i] = static_cast<unsigned char>(s[i]);  // a few characters
-        o_.len_ += static_cast<Py_ssize_t>(n);
+    TAVIK_INLINE void lit(Lit l) { put(o_.literals_[static_cast<int>(l)]); }
+    /// ASCII text without line boundaries, such as a number or marks.
+    TAVIK_INLINE void word(std::string_view s) {
+        Out* d = room(static_cast<Py_ssize_t>(s.size()));
+        for (std::size_t i = 0; i < s.size(); ++i) d[i] = static_cast<unsigned char>(s[i]);  // a few characters
+        o_.len_ += static_cast<Py_ssize_t>(s.size());
     }
-    /// A raw line boundary: the line ends, the next one begins.
-    TAVIK_INLINE void line_break() {
-        const Py_ssize_t len = o_.len_;
-        if (len > o_.start_ && !is_space(buffer()[len - 1])) {  // most lines: text, and no whitespace at the end
-            o_.any_ = true;
-            o_.pending_ = o_.blank_ = false;
-            o_.mark_ = len;
-            *room(1) = '\n';
-            o_.start_ = o_.len_ = len + 1;
-            return;
-        }
-        end_line();
-        begin_line();
+    /// Decimal digits of `n`.
+    void number(long long n) {
+        char digits[24];
+        const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+        word({digits, static_cast<std::size_t>(end - digits)});
     }
+    static bool empty(const Piece& p) noexcept { return p.empty(); }
 
-    /// Ends the last line: called once, before the chunk ends.
-    TAVIK_INLINE void end_line() noexcept {
-        const Out* p = buffer();
-        Py_ssize_t len = o_.len_;
-        while (len > o_.start_ && is_space(p[len - 1])) --len;
-        if (len == o_.start_) {
-            o_.len_ = o_.mark_;  // a blank line keeps nothing of its own
-            if (!o_.blank_) o_.pending_ = true;
-            o_.blank_ = true;
-        } else {
-            o_.len_ = len;
-            o_.any_ = true;
-            o_.pending_ = o_.blank_ = false;
-        }
+    /// Ends the last line and drops a blank line at the end: called once, as the chunk ends.
+    void finish() noexcept {
+        if (o_.open_) end_line();
+        if (o_.run_.after_blank()) o_.len_ = o_.blank_mark_;
     }
 
 private:
@@ -137,94 +143,35 @@ private:
         return buffer() + o_.len_;
     }
 
-    // The separator that the line gets if it keeps any text is written in advance: the empty line of a
-    // blank run before it (a run before the first line counts too), then "\n" when a line precedes it.
     TAVIK_INLINE void begin_line() {
         o_.mark_ = o_.len_;
-        Out* d = room(2);
-        Py_ssize_t n = 0;
-        if (o_.pending_) d[n++] = '\n';
-        if (o_.any_) d[n++] = '\n';
-        o_.len_ += n;
+        if (o_.kept_) *room(1) = '\n', ++o_.len_;
         o_.start_ = o_.len_;
+        o_.open_ = true;
+    }
+    TAVIK_INLINE void end_line() noexcept {
+        const Out* p = buffer();
+        Py_ssize_t len = o_.len_;
+        while (len > o_.start_ && is_space(p[len - 1])) --len;
+        const bool blank = len == o_.start_;
+        o_.open_ = false;
+        if (!o_.run_.keep(blank)) {
+            o_.len_ = o_.mark_;  // a blank line after a blank line goes, with its separator
+            return;
+        }
+        if (blank) o_.blank_mark_ = o_.mark_;
+        o_.len_ = len;
+        o_.kept_ = true;
     }
 
     template <class In>
     TAVIK_INLINE void copy(const In* s, Py_ssize_t n) {
         Out* d = room(n);
         if constexpr (sizeof(In) == sizeof(Out))
-            copy_bytes(reinterpret_cast<char*>(d), reinterpret_cast<const char*>(s), n * Py_ssize_t{sizeof(Out)});
-        else if constexpr (sizeof(In) == 1 && sizeof(Out) == 2)
-            widen_copy(d, s, n);
+            std::memcpy(d, s, static_cast<std::size_t>(n) * sizeof(Out));
         else
             for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough
         o_.len_ += n;
-    }
-
-    // Short copies are most of them: done with two moves of a size class that overlap in the middle, never
-    // touching a byte outside either range.
-    static void copy_bytes(char* d, const char* s, Py_ssize_t n) noexcept {
-        auto move = [&](auto word, Py_ssize_t at) {
-            std::memcpy(&word, s + at, sizeof word);
-            std::memcpy(d + at, &word, sizeof word);
-        };
-        if (n >= 16) {
-            if (n > 64) {
-                std::memcpy(d, s, static_cast<std::size_t>(n));
-                return;
-            }
-            for (Py_ssize_t at = 0; at + 16 < n; at += 16) move(block16{}, at);
-            move(block16{}, n - 16);
-        } else if (n >= 8) {
-            move(std::uint64_t{}, 0);
-            move(std::uint64_t{}, n - 8);
-        } else if (n >= 4) {
-            move(std::uint32_t{}, 0);
-            move(std::uint32_t{}, n - 4);
-        } else {
-            for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
-        }
-    }
-    struct block16 {
-        std::uint64_t lo, hi;
-    };
-
-    // One byte per character to two, in the same manner.
-    static void widen_copy(Py_UCS2* d, const Py_UCS1* s, Py_ssize_t n) noexcept {
-#if defined(__SSE2__)
-        const __m128i zero = _mm_setzero_si128();
-        auto wide16 = [&](Py_ssize_t at) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_unpacklo_epi8(v, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at + 8), _mm_unpackhi_epi8(v, zero));
-        };
-        auto wide8 = [&](Py_ssize_t at) {
-            const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + at));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + at), _mm_unpacklo_epi8(v, zero));
-        };
-        if (n >= 16) {
-            for (Py_ssize_t at = 0; at + 16 < n; at += 16) wide16(at);
-            wide16(n - 16);
-            return;
-        }
-        if (n >= 8) {
-            wide8(0);
-            wide8(n - 8);
-            return;
-        }
-        if (n >= 4) {
-            auto wide4 = [&](Py_ssize_t at) {
-                std::uint32_t four;
-                std::memcpy(&four, s + at, 4);
-                const __m128i v = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(d + at), v);
-            };
-            wide4(0);
-            wide4(n - 4);
-            return;
-        }
-#endif
-        for (Py_ssize_t i = 0; i < n; ++i) d[i] = s[i];
     }
 
     // Whether a piece not looked at yet holds a line boundary: a small function of its own, as most do not.
@@ -243,7 +190,7 @@ private:
             const Py_ssize_t k = find_boundary(s, b, e);
             copy(s + b, k - b);
             if (k == e) return;
-            line_break();
+            next();
             b = k + ((s[k] == '\r' && k + 1 < e && s[k + 1] == '\n') ? 2 : 1);
         }
     }

@@ -2,7 +2,7 @@
 // one output, then the sections joined into the report's str. Everything it holds belongs to the call.
 #include "rundown/fast/report.hpp"
 
-#include "rundown/fast/section.hpp"
+#include "rundown/fast/walk.hpp"
 
 namespace rundown::fast {
 
@@ -17,8 +17,8 @@ void normalize_questions(Reader& r, PyObject* raw, std::vector<Piece>& out) {
         if (is_str(item)) {
             text = r.stripped(item);
         } else if (exact_dict(item)) {
-            PyObject* f[field_count];
-            r.read(item, f);
+            PyObject* f[f_answers];
+            r.read(item, f, f_answers);
             text = r.stripped(r.truth(f[f_question]) ? f[f_question] : f[f_text]);
         }
         if (!text.empty()) out.push_back(text);
@@ -41,30 +41,60 @@ void extract_questions(Reader& r, PyObject* const* f, std::vector<Piece>& out) {
     normalize_questions(r, fp[f_questions], out);
 }
 
+template <class Out>
+void write_section(Writer<Out>& lines, Interrupts& interrupts, const Section& s, long long number, const Piece* question) {
+    auto links = [&](const std::vector<Section::Link>& list, bool include_source) {
+        for (const Section::Link& l : list) {
+            if (l.is_str) list_line(lines, l.text);
+            else link_lines(lines, l.asin, l.title, l.href, l.source, l.description, include_source);
+        }
+    };
+    BlockLines<Out> blocks(lines, interrupts);
+    const bool has_body =
+        s.body == Section::Body::text || (s.body == Section::Body::blocks && blocks_render(s.blocks, interrupts));
+    const SectionParts parts{!s.products.empty(), [&] { links(s.products, false); },
+                             has_body,            [&] {
+                                 if (s.body == Section::Body::text) write_text(blocks, s.text, interrupts);
+                                 else write_blocks(blocks, s.blocks);
+                             },
+                             !s.recommended.empty(), [&] { links(s.recommended, true); },
+                             !s.summary.empty()};
+    section_lines(lines, number, question, parts, s.summary);
+}
+
 }  // namespace
 
-Ref report(const Call& c, PyObject* data) {
+pyhost::Ref report(const pyhost::Call& c, PyObject* data) {
     const State& st = c.state<State>();
     try {
-        Reader reader(st);
+        Piece literals[int(Lit::count)];
+        int literal_kind = PyUnicode_1BYTE_KIND;
+        for (int l = 0; l < int(Lit::count); ++l) {
+            literals[l] = Piece::of(st.literals[l].get());
+            literals[l].clean = true;  // no literal holds a line boundary
+            literal_kind = std::max<int>(literal_kind, literals[l].kind);
+        }
+        Output out(literals);
+        Reader reader(out.interrupts);
         PyObject* f[field_count];
         reader.read(data, f);
-        PyObject* answers = exact_list(f[f_answers]);
-        if (!answers || PyList_GET_SIZE(answers) == 0) return st.empty;
+        const pyhost::Ref answers = pyhost::Ref::borrow(exact_list(f[f_answers]));
+        if (!answers || PyList_GET_SIZE(answers.get()) == 0) return st.empty;
         std::vector<Piece> questions;
         extract_questions(reader, f, questions);
-        reader.take_kind();  // each question counts for the section that shows it
-        const std::vector<Ref> question_texts = reader.take_texts();
-        const Literals literals(st);
-        Output out;
+        Reader sections(out.interrupts);  // what a section holds goes once it is written; the questions stay
         std::vector<Chunk> chunks;
-        chunks.reserve(static_cast<std::size_t>(PyList_GET_SIZE(answers)));
         Section section;
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers); ++i) {
-            section.read(reader, PyList_GET_ITEM(answers, i));
+        // The size is read again at each step: a signal handler may change the list.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i) {
+            section.read(sections, pyhost::Ref::borrow(PyList_GET_ITEM(answers.get(), i)).get());
             const auto q = static_cast<std::size_t>(i);
-            chunks.push_back(section.write(out, literals, i + 1, q < questions.size() ? &questions[q] : nullptr));
-            reader.take_texts();  // the texts of the section written
+            const Piece* question = q < questions.size() ? &questions[q] : nullptr;
+            out.begin(std::max({sections.take_kind(), literal_kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
+            with_writer(out, [&](auto& w) { write_section(w, out.interrupts, section, i + 1, question); });
+            chunks.push_back(out.end());
+            sections.release();
+            out.interrupts.tick(64);
         }
         return join(chunks.data(), chunks.size());
     } catch (const NotPlain&) {

@@ -5,9 +5,11 @@
 #include "pyhost/ops.hpp"
 #include "rundown/fast/scan.hpp"
 
-#include <vector>
-
 namespace rundown::fast {
+
+/// Thrown where the record holds a value whose reading could run Python code, or that no longer fits what
+/// was read of it; nothing the caller can see has happened then, and the generic path takes over.
+struct NotPlain {};
 
 /// A slice [b, e) of a Python str, read through the string's own buffer at its own width: no UTF-8 or
 /// other cache is attached to the string. `clean` records that the slice is known to hold no str.splitlines()
@@ -48,9 +50,6 @@ inline bool is_space(Py_UCS4 c) noexcept {
            c == 0x205F || c == 0x3000;
 }
 
-/// A line boundary of `str.splitlines()`.
-inline bool is_linebreak(Py_UCS4 c) noexcept { return detail::is_boundary(c); }
-
 /// Calls `f` with the piece's buffer as a typed pointer.
 template <class F>
 decltype(auto) with_chars(const Piece& s, F&& f) {
@@ -87,18 +86,5 @@ inline Piece scanned(Piece p) noexcept {
     p.clean = with_chars(p, [&](const auto* c) { return find_boundary(c, p.b, p.e) == p.e; });
     return p;
 }
-
-/// The strings that `str()` made for one report, kept alive while it is built.
-class Arena {
-public:
-    Piece own(pyhost::Ref s) {
-        const Piece p = Piece::of(s.get());
-        refs_.push_back(std::move(s));
-        return p;
-    }
-
-private:
-    std::vector<pyhost::Ref> refs_;
-};
 
 }  // namespace rundown::fast

@@ -1,8 +1,8 @@
-// The text walk: an answer's Markdown-like text, line by line, into display blocks written straight into
-// report lines. A paragraph is kept as where its lines lie in the text (a long one as runs of lines) and a
-// table row as its line, so the walk holds no copy of the text and a bounded list of its parts, whatever their
-// number. The walk reads the text's buffer at its own width.
-#include "rundown/fast/blocks.hpp"
+// The text walk: an answer's Markdown-like text, line by line, into blocks written straight into report
+// lines. A paragraph is kept as where its lines lie in the text (a long one as runs of lines) and a table row
+// as its line, so the walk holds no copy of the text and a bounded list of its parts, whatever their number.
+// The walk reads the text's buffer at its own width.
+#include "rundown/fast/walk.hpp"
 
 #include <algorithm>
 #include <type_traits>
@@ -22,18 +22,28 @@ struct Line {
 
 enum class Kind { none, text, heading, table, list_item };
 
+/// A run of consecutive paragraph lines: from the start of its first line to the end of its last, and where
+/// the line after it starts.
+struct Run {
+    Py_ssize_t b, e, next;
+    bool lines;  // more than one line: their ends are found again when it is written
+    bool odd;    // the one line holds line boundaries other than "\r" and "\n"
+};
+
 template <class T, class Sink>
 class Walk {
 public:
-    Walk(Sink& out, Piece text, const T* p, std::vector<ParagraphRun>& paragraph)
-        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), paragraph_(paragraph) {
-        paragraph_.clear();
-    }
+    Walk(Sink& out, Piece text, const T* p, Interrupts& interrupts)
+        : out_(out), text_(text), p_(p), begin_(text.b), end_(text.e), interrupts_(interrupts) {}
 
     void run() {
-        for (Py_ssize_t pos = begin_; pos <= end_;) pos = step(line_at(pos));
+        for (Py_ssize_t pos = begin_; pos <= end_;) {
+            const Line line = line_at(pos);
+            interrupts_.tick(line.next - line.b);
+            pos = step(line);
+        }
         flush_paragraph();
-        out_.finish();  // while the cells of a table's header are held here
+        group_end(out_);
     }
 
 private:
@@ -80,7 +90,7 @@ private:
         const Py_UCS4 first = p_[tb];
         if (const int level = first == '#' ? match_heading<true>(p_, tb, te, text) : 0) {
             flush_paragraph();
-            out_.heading(piece(line, text, te), level);
+            group_heading(out_, piece(line, text, te), level);
             last_ = Kind::heading;
             return line.next;
         }
@@ -91,7 +101,7 @@ private:
             }
         if (may_start_list_item(first) && match_list_item<true>(p_, tb, te, text)) {
             flush_paragraph();
-            out_.list_item(piece(line, text, te));
+            group_list_item(out_, piece(line, text, te));
             last_ = Kind::list_item;
             return line.next;
         }
@@ -103,36 +113,34 @@ private:
         return line.next;
     }
 
-    // The line as a pipe row, and its number of cells (0 when it is no row); `delimiter`, when given, tells
-    // whether every cell is a delimiter cell. The cells of a row of up to `narrow` cells are kept in `keep`, so
-    // that it is not split again when written.
-    Row row_of(const Line& line, bool* delimiter, Piece* keep) const {
+    // The line as a pipe row: its number of cells is 0 when it is no row; `delimiter`, when given, tells
+    // whether every cell is a delimiter cell.
+    Row row_of(const Line& line, bool* delimiter = nullptr) const {
         const Piece p = piece(line, line.b, line.e);
-        Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter, keep, narrow) : 0, nullptr};
-        if (row.width <= narrow) row.cells = keep;
-        return row;
+        return {p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter) : 0};
+    }
+    void table_row(const Row& row) {
+        group_table_row(out_, [&] { return std::optional<Row>(row); }, false, Piece{});
     }
 
     // A pipe table from `header`: a header row, a delimiter row, then body rows up to a blank line, a line
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         bool delimiter_cells = false;
-        // A header may wait for the next table to tell whether it is a lone row: the two take turns.
-        Piece* header_cells = header_cells_[tables_ % 2].p;
-        const Row head = row_of(header, nullptr, header_cells);
+        const Row head = row_of(header);
         if (!head.width || header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !row_of(delimiter, &delimiter_cells, row_cells_.p).width || !delimiter_cells) return -1;
+        if (!delimiter.pipe || !row_of(delimiter, &delimiter_cells).width || !delimiter_cells) return -1;
         flush_paragraph();
-        ++tables_;
-        out_.table_row(head);
+        table_row(head);
         Py_ssize_t pos = delimiter.next;
         while (pos <= end_) {
             const Line line = line_at(pos);
+            interrupts_.tick(line.next - line.b);
             if (skip_space(p_, line.b, line.e) == line.e) break;
-            const Row row = row_of(line, &delimiter_cells, row_cells_.p);
+            const Row row = row_of(line, &delimiter_cells);
             if (!row.width || delimiter_cells) break;
-            out_.table_row(row);
+            table_row(row);
             pos = line.next;
         }
         return pos;
@@ -171,9 +179,9 @@ private:
             if (e > from) break;
         }
         if (first < last) {
-            out_.text([&](auto& w) {
+            group_text(out_, [&](auto& w) {
                 for (std::size_t k = first; k < last; ++k) {
-                    if (k > first) w.line_break();
+                    if (k > first) w.next();
                     const Run& run = paragraph_[k];
                     const Py_ssize_t from = k == first ? b : run.b, to = k + 1 == last ? e : run.e;
                     if (run.lines) write_lines(w, from, to);
@@ -192,7 +200,7 @@ private:
             const Line line = line_at(pos);
             w.put(piece(line, pos, trim_space(p_, pos, std::min(line.e, e))));
             if (line.e >= e) return;
-            w.line_break();
+            w.next();
             pos = line.next;
         }
     }
@@ -201,34 +209,25 @@ private:
     const Piece text_;
     const T* p_;
     const Py_ssize_t begin_, end_;
+    Interrupts& interrupts_;
     bool in_fence_ = false;
     Kind last_ = Kind::none;
     // The paragraph being read, as runs of consecutive lines.
-    using Run = ParagraphRun;
-    std::vector<Run>& paragraph_;
+    std::vector<Run> paragraph_;
     static constexpr std::size_t single_lines = 64;
-    static constexpr std::size_t narrow = 16;
-    // Room for cells, left unset until a row is split into it.
-    union Cells {
-        Cells() noexcept {}
-        Piece p[narrow];
-    };
-    Cells header_cells_[2], row_cells_;
-    std::size_t tables_ = 0;
 };
 
 }  // namespace
 
 template <class Out>
-void write_text(Writer<Out>& lines, Piece text, std::vector<ParagraphRun>& paragraph) {
-    BlockLines<Out> out(lines);
+void write_text(BlockLines<Out>& out, const Piece& text, Interrupts& interrupts) {
     with_chars(text, [&](const auto* p) {
-        Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p, paragraph).run();
+        Walk<std::remove_cvref_t<decltype(*p)>, BlockLines<Out>>(out, text, p, interrupts).run();
     });
 }
 
-template void write_text(Writer<Py_UCS1>&, Piece, std::vector<ParagraphRun>&);
-template void write_text(Writer<Py_UCS2>&, Piece, std::vector<ParagraphRun>&);
-template void write_text(Writer<Py_UCS4>&, Piece, std::vector<ParagraphRun>&);
+template void write_text(BlockLines<Py_UCS1>&, const Piece&, Interrupts&);
+template void write_text(BlockLines<Py_UCS2>&, const Piece&, Interrupts&);
+template void write_text(BlockLines<Py_UCS4>&, const Piece&, Interrupts&);
 
 }  // namespace rundown::fast

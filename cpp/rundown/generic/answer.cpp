@@ -8,11 +8,11 @@ using namespace pyhost;
 Ref format_answer_body(const Call& c) {
     const State& st = c.state<State>();
     PyObject* answer = c.arg(1);
-    Ref text = text_of(st, get(answer, st.get, st.text, Py_None));
-    Ref is_success = get(answer, st.get, st.is_success_key, Py_None);
+    Ref text = text_of(st, get(answer, st.get, st.key(f_text), Py_None));
+    Ref is_success = get(answer, st.get, st.key(f_is_success), Py_None);
     // The stripped text need not be a str (a str subclass may strip to anything), so it is tested by its truth.
     if (is_success.get() == Py_False && !truthy(text)) return new_list();
-    Ref blocks = call_method(c.self, st.build_answer_blocks, text, get(answer, st.get, st.blocks_key, Py_None));
+    Ref blocks = call_method(c.self, st.build_answer_blocks, text, get(answer, st.get, st.key(f_blocks), Py_None));
     return call_method(c.self, st.render_blocks, blocks);
 }
 
@@ -29,38 +29,28 @@ Ref format_recommended_asins(const Call& c) {
 Ref format_link_items(const Call& c) {
     const State& st = c.state<State>();
     PyObject* raw_items = c.arg(0);
-    PyObject* include_source = c.arg(1);
-    Ref lines = new_list();
-    if (!PyList_Check(raw_items)) return lines;
+    PyLines lines(st);
+    if (!PyList_Check(raw_items)) return lines.finish();
+    const bool include_source = truthy(c.arg(1));
+    auto field = [&](Obj item, Field f) { return get(item, st.get, st.key(f), Py_None); };
     Iter it(raw_items);
     while (Ref item = it.next()) {
         if (PyUnicode_Check(item.get())) {
             Ref text = call_method(item, st.strip);
-            if (truthy(text)) append(lines, concat(st.list_marker, format(text)));
+            if (truthy(text)) list_line(lines, format(text));
             continue;
         }
         if (!PyDict_Check(item.get())) continue;
-        Ref asin = text_of(st, get(item, st.get, st.asin, Py_None));
-        Ref title_value = get(item, st.get, st.title, Py_None);
-        if (!truthy(title_value)) title_value = get(item, st.get, st.href, Py_None);
+        Ref asin = text_of(st, field(item, f_asin));
+        Ref title_value = field(item, f_title);
+        if (!truthy(title_value)) title_value = field(item, f_href);
         Ref title = text_of(st, title_value);
-        Ref href = text_of(st, get(item, st.get, st.href, Py_None));
-        Ref source = text_of(st, get(item, st.get, st.source, Py_None));
-        Ref description = text_of(st, get(item, st.get, st.description, Py_None));
-
-        Ref label = st.empty;
-        if (truthy(asin) && truthy(title)) label = concat(concat(asin, st.label_sep), title);
-        else if (truthy(asin)) label = asin;
-        else if (truthy(title)) label = title;
-        if (truthy(include_source) && truthy(source)) {
-            label = truthy(label) ? concat(concat(concat(label, st.paren_open), source), st.paren_close)
-                                  : concat(concat(st.open_paren, source), st.paren_close);
-        }
-        if (truthy(label)) append(lines, concat(st.list_marker, label));
-        if (truthy(href)) append(lines, concat(st.indent, href));
-        if (truthy(description)) append(lines, concat(st.indent, description));
+        Ref href = text_of(st, field(item, f_href));
+        Ref source = text_of(st, field(item, f_source));
+        Ref description = text_of(st, field(item, f_description));
+        link_lines(lines, asin, title, href, source, description, include_source);
     }
-    return lines;
+    return lines.finish();
 }
 
 }  // namespace rundown::generic

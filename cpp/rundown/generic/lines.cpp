@@ -8,7 +8,7 @@ using namespace pyhost;
 
 namespace {
 
-Ref list_item_block(const State& st, Obj text) { return dict2(st.kind, st.list_item, st.text, text); }
+Ref list_item_block(const State& st, Obj text) { return dict2(st.kind, st.list_item, st.key(f_text), text); }
 
 // `lines[i]` of a list that callbacks may change between reads, with Python's negative indexing.
 Ref line_at(PyObject* lines, Py_ssize_t i) {
@@ -33,8 +33,8 @@ Ref parse_markdown_heading(const Call& c) {
     Ref marks = call_method(m, st.group, st.one);
     Ref block = new_dict();
     set_item(block, st.kind, st.heading);
-    set_item(block, st.level, integer(length(marks)));
-    set_item(block, st.text, text);
+    set_item(block, st.key(f_level), integer(length(marks)));
+    set_item(block, st.key(f_text), text);
     return block;
 }
 

@@ -5,6 +5,22 @@ namespace rundown::generic {
 
 using namespace pyhost;
 
+namespace {
+
+// Where the walk goes on after a table: any int, held to the index range. One past the last line ends the
+// walk as any larger one does; one below the first raises as `lines[index]` would.
+Py_ssize_t next_index(Obj next) {
+    const Py_ssize_t index = PyNumber_AsSsize_t(next, nullptr);
+    if (index == -1 && PyErr_Occurred()) throw Error{};
+    if (index == PY_SSIZE_T_MIN) {
+        PyErr_SetString(PyExc_IndexError, "cannot fit 'int' into an index-sized integer");
+        throw Error{};
+    }
+    return index;
+}
+
+}  // namespace
+
 Ref normalize_text_lines(const Call& c) {
     const State& st = c.state<State>();
     Ref unified = check(PyUnicode_Replace(c.arg(0), st.crlf.get(), st.newline.get(), -1));
@@ -24,7 +40,7 @@ Ref build_text_fallback_blocks(const Call& c) {
         Ref paragraph = call_method(join(st.newline, paragraph_buffer), st.strip);
         paragraph_buffer = new_list();
         if (!truthy(paragraph)) return;
-        append(blocks, dict2(st.kind, st.text, st.text, paragraph));
+        append(blocks, dict2(st.kind, st.key(f_text), st.key(f_text), paragraph));
     };
     auto buffer_line = [&](Obj line) { append(paragraph_buffer, call_method(line, st.rstrip)); };
 
@@ -61,8 +77,7 @@ Ref build_text_fallback_blocks(const Call& c) {
             Ref block = item_at(table, 0);
             Ref next = item_at(table, 1);
             append(blocks, block);
-            index = PyNumber_AsSsize_t(next.get(), PyExc_OverflowError);
-            if (index == -1 && PyErr_Occurred()) throw Error{};
+            index = next_index(next);
             continue;
         }
         Ref list_item = call_method(self, st.parse_markdown_list_item, line);
@@ -75,9 +90,9 @@ Ref build_text_fallback_blocks(const Call& c) {
         // `blocks[-1]` is read afresh at each use: the calls in between run Python code that may change `blocks`.
         if (truthy(re_match(c, st.indent_pattern, line)) && PyList_GET_SIZE(blocks.get()) > 0) {
             if (equals(get(item_at(blocks, -1), st.get, st.kind, Py_None), st.list_item)) {
-                Ref joined = concat(concat(format(subscript(item_at(blocks, -1), st.text)), st.space), format(trimmed));
+                Ref joined = concat(concat(format(subscript(item_at(blocks, -1), st.key(f_text))), st.lit(Lit::space)), format(trimmed));
                 Ref text = call_method(joined, st.strip);
-                set_subscript(item_at(blocks, -1), st.text, text);
+                set_subscript(item_at(blocks, -1), st.key(f_text), text);
                 ++index;
                 continue;
             }

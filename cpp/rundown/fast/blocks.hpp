@@ -18,6 +18,10 @@ void for_each_cell(const Row& row, Interrupts& interrupts, F&& f) {
         f(cell);
         interrupts.tick(cell.e - cell.b + 1);
     };
+    if (row.cells) {
+        for (std::size_t i = 0; i < row.width; ++i) f(row.cells[i]);
+        return;
+    }
     if (!row.list) return with_chars(row.line, [&](const auto* p) { pipe_cells(row.line, p, each); });
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(row.list); ++i) {  // read again: a signal handler may change it
         pyhost::Ref made;

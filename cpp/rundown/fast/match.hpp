@@ -99,12 +99,14 @@ void pipe_cells(const Piece& line, const T* p, Cell&& cell) {
 
 /// Whether `line` is a pipe row: a "|" in it, two cells at least, and one of them neither empty nor "-".
 /// Returns its number of cells, or 0 for any other line; `delimiter`, when given, tells whether every cell is
-/// a delimiter cell.
+/// a delimiter cell; the first `keep_n` cells are kept in `keep`.
 template <class T>
-std::size_t match_pipe_row(const Piece& line, const T* p, bool* delimiter = nullptr) {
+std::size_t match_pipe_row(const Piece& line, const T* p, bool* delimiter = nullptr, Piece* keep = nullptr,
+                           std::size_t keep_n = 0) {
     std::size_t n = 0;  // a line without "|" has one part: one cell at most
     bool content = false, all_delimiters = true;
     pipe_cells(line, p, [&](const Piece& c) {
+        if (n < keep_n) keep[n] = c;
         ++n;
         content = content || c.e - c.b > 1 || (c.e > c.b && p[c.b] != '-');
         if (delimiter) all_delimiters = all_delimiters && match_delimiter_cell(p, c.b, c.e);

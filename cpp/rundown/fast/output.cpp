@@ -54,6 +54,7 @@ Py_UCS4 maxchar_of(const Chunk& c) noexcept {
 
 void Interrupts::check() {
     budget_ = interval;
+    if (pin_) pin_(context_);
     if (pyhost::api(PyErr_CheckSignals) < 0) throw pyhost::Error{};
 }
 

@@ -11,6 +11,7 @@
 #include "rundown/fast/text.hpp"
 #include "rundown/rules.hpp"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -20,6 +21,16 @@
 
 namespace rundown::fast {
 
+/// Which literals are ASCII: those are written as words.
+inline constexpr auto ascii_literal = [] {
+    std::array<bool, static_cast<std::size_t>(Lit::count)> ascii{};
+    for (std::size_t l = 0; l < ascii.size(); ++l) {
+        ascii[l] = true;
+        for (const char c : literal_texts[l]) ascii[l] = ascii[l] && static_cast<unsigned char>(c) < 0x80;
+    }
+    return ascii;
+}();
+
 /// Checks for signals once per `interval` units of work (about a character each), so that a handler's
 /// exception (KeyboardInterrupt) ends a long report promptly. The handler is Python code: whoever ticks holds
 /// strong references to what it reads afterwards.
@@ -28,11 +39,18 @@ public:
     TAVIK_INLINE void tick(Py_ssize_t work) {
         if ((budget_ -= work) < 0) check();
     }
+    /// `pin(context)` runs before each check: it holds what is borrowed at that moment.
+    void before_check(void (*pin)(void*), void* context) noexcept {
+        pin_ = pin;
+        context_ = context;
+    }
 
 private:
     static constexpr Py_ssize_t interval = Py_ssize_t{1} << 20;
     [[gnu::noinline]] void check();
     Py_ssize_t budget_ = interval;
+    void (*pin_)(void*) = nullptr;
+    void* context_ = nullptr;
 };
 
 class Output;
@@ -115,7 +133,10 @@ public:
         }
         throw NotPlain{};  // a cell changed by a signal handler into a wider str than the chunk holds
     }
-    TAVIK_INLINE void lit(Lit l) { put(o_.literals_[static_cast<int>(l)]); }
+    TAVIK_INLINE void lit(Lit l) {
+        if (ascii_literal[static_cast<int>(l)]) word(literal_texts[static_cast<int>(l)]);
+        else put(o_.literals_[static_cast<int>(l)]);
+    }
     /// ASCII text without line boundaries, such as a number or marks.
     TAVIK_INLINE void word(std::string_view s) {
         Out* d = room(static_cast<Py_ssize_t>(s.size()));
@@ -167,7 +188,9 @@ private:
     template <class In>
     TAVIK_INLINE void copy(const In* s, Py_ssize_t n) {
         Out* d = room(n);
-        if constexpr (sizeof(In) == sizeof(Out))
+        if (n <= 8)  // most pieces are short: a call of memcpy costs more than they do
+            for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);
+        else if constexpr (sizeof(In) == sizeof(Out))
             std::memcpy(d, s, static_cast<std::size_t>(n) * sizeof(Out));
         else
             for (Py_ssize_t i = 0; i < n; ++i) d[i] = static_cast<Out>(s[i]);  // fits: the output is wide enough

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace rundown::fast {
@@ -26,13 +27,8 @@ constexpr auto fields_by_length = [] {
     return t;
 }();
 
-// The field named by `key`, or -1. A key of another type than str could compare equal to a name through
-// Python code of its own.
-int field_of(PyObject* key) {
-    if (!is_str(key)) {
-        if (plain_scalar(key)) return -1;
-        throw NotPlain{};
-    }
+// The field named by the str `key`, or -1.
+int field_named(PyObject* key) {
     const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(key));
     if (n > longest_name || !PyUnicode_IS_ASCII(key)) return -1;  // every name is ASCII
     const void* s = PyUnicode_DATA(key);
@@ -79,6 +75,18 @@ Block::Type type_of(PyObject* type) {
 
 Piece cell_text(PyObject* v, pyhost::Ref& held) { return strip(value_text(v, held)); }
 
+int Reader::field_of(PyObject* key) {
+    // Fibonacci hashing: the top bits of the address times 2^64 / phi.
+    Slot& slot = keys_[(reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - key_bits)];
+    if (slot.key == key) return slot.field;
+    // A key of another type than str could compare equal to a name through Python code of its own.
+    int field = -1;
+    if (is_str(key)) field = field_named(key);
+    else if (!plain_scalar(key)) throw NotPlain{};
+    slot = {key, field};  // the key lives as long as the record, which outlives the report
+    return field;
+}
+
 void Reader::read(PyObject* dict, PyObject** out, Field upto) {
     constexpr Py_ssize_t most_keys = 64;
     std::fill(out, out + upto, Py_None);
@@ -93,9 +101,9 @@ void Reader::read(PyObject* dict, PyObject** out, Field upto) {
 
 Piece Reader::other_text(PyObject* v) {
     pyhost::Ref made;
-    const Piece p = value_text(v, made);
-    if (made) return held(made.get());
-    return p.empty() ? p : held(v);
+    const Piece p = widest(value_text(v, made));
+    if (made) held_.push_back(std::move(made));
+    return p;
 }
 
 bool Reader::truth(PyObject* v) const {
@@ -132,7 +140,7 @@ void Section::read(Reader& r, PyObject* answer) {
         if (list) r.hold(list);
     }
     summary = r.stripped(f[f_summary_text]);
-    const Piece full = r.stripped(f[f_text]);
+    const Piece full = text = r.stripped(f[f_text]);  // kept where a check for signals finds it
     const bool failed = f[f_is_success] == Py_False && full.empty();
     read_links(r, links[0], false, products);
     if (!failed) {
@@ -142,9 +150,22 @@ void Section::read(Reader& r, PyObject* answer) {
             return b.type != Block::Type::table_row || b.row.width || !b.text.empty();
         });
         if (shows) body = Body::blocks;
-        else if (!full.empty()) body = Body::text, text = full;
+        else if (!full.empty()) body = Body::text;
     }
     read_links(r, links[1], true, recommended);
+}
+
+void Section::pin(Reader& r) const {
+    auto hold = [&](const Piece& p) { r.hold(p.owner); };
+    for (const auto* links : {&products, &recommended})
+        for (const Link& l : *links)
+            for (const Piece* p : {&l.text, &l.asin, &l.title, &l.href, &l.source, &l.description}) hold(*p);
+    hold(summary);
+    hold(text);
+    for (const Block& b : blocks) {
+        hold(b.text);
+        hold(b.row.line);
+    }
 }
 
 void Section::read_links(Reader& r, PyObject* list, bool include_source, std::vector<Link>& out) {

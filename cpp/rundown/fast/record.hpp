@@ -9,10 +9,11 @@
 // read of it. The only objects made are strs (of ints and floats, and the report), which the collector does
 // not track, so no collection can start.
 //
-// Python code does run where the report checks for signals (a handler), between the reading of a section and
-// its writing or within either. So everything a section keeps of the record is held: every str it keeps a
-// slice of and every list of cells it reads again as it writes (Reader::hold). Nothing else borrowed
-// outlives the check: dicts are read into fields and let go, and lists are walked with their size read again.
+// Python code does run where the report checks for signals (a handler), between the reading of a section
+// and its writing or within either. So at each check everything a section keeps of the record is held (its
+// slices' strs: Section::pin) and the lists of cells it reads again as it writes are held from the start
+// (Reader::cells); the three lists of an answer are held before they are walked. Nothing else borrowed
+// outlives a check: dicts are read into fields and let go, and lists are walked with their size read again.
 #pragma once
 
 #include "rundown/fast/output.hpp"
@@ -56,7 +57,7 @@ Piece cell_text(PyObject* v, pyhost::Ref& held);
 /// Reads the record: the known fields of its dicts, and the text and truth of its values.
 class Reader {
 public:
-    explicit Reader(Interrupts& interrupts) noexcept : interrupts_(interrupts) {}
+    explicit Reader(Interrupts& interrupts) : interrupts_(interrupts), keys_(std::size_t{1} << key_bits) {}
 
     /// The values of `dict` by field, for the fields before `upto`; None where a field is missing. Borrowed:
     /// read them before the next check for signals. A dict of more keys than a record's ever has goes to the
@@ -65,7 +66,7 @@ public:
 
     /// The text of a value: `str()` of a truthy value, else "", unstripped.
     [[gnu::always_inline]] Piece text(PyObject* v) {
-        if (PyUnicode_CheckExact(v) && PyUnicode_IS_COMPACT(v)) return held(v);  // most values
+        if (PyUnicode_CheckExact(v) && PyUnicode_IS_COMPACT(v)) return widest(Piece::of(v));  // most values
         if (v == Py_None) return {};  // a missing field reads as None
         return other_text(v);
     }
@@ -76,25 +77,38 @@ public:
     /// A list of cells read again as its row is written: held, and checked to be plain.
     PyObject* cells(PyObject* list);
     /// Keeps `v` alive until the section is written.
-    void hold(PyObject* v) { held_.push_back(pyhost::Ref::borrow(v)); }
+    void hold(PyObject* v) {
+        if (v) held_.push_back(pyhost::Ref::borrow(v));
+    }
 
     /// The widest str width read since the last call.
     int take_kind() noexcept { return std::exchange(kind_, PyUnicode_1BYTE_KIND); }
-    /// Lets go of what was held, once the section is written.
-    void release() { held_.clear(); }
+    /// What is held now stays until the report ends; what is held later goes with each section.
+    void keep_held() noexcept { kept_ = held_.size(); }
+    /// Lets go of what a section held, once it is written.
+    void release() { held_.resize(kept_); }
     Interrupts& interrupts() noexcept { return interrupts_; }
 
 private:
     [[gnu::noinline]] Piece other_text(PyObject* v);
-    Piece held(PyObject* s) {
-        hold(s);
-        const Piece p = Piece::of(s);
+    Piece widest(Piece p) noexcept {
         kind_ = std::max<int>(kind_, p.kind);
         return p;
     }
+    int field_of(PyObject* key);
+
+    // The key objects of decoded JSON repeat from dict to dict: each is compared with the field names once,
+    // then known by its address for the rest of the report.
+    struct Slot {
+        PyObject* key = nullptr;
+        int field = -1;
+    };
+    static constexpr int key_bits = 7;
 
     Interrupts& interrupts_;
+    std::vector<Slot> keys_;
     std::vector<pyhost::Ref> held_;
+    std::size_t kept_ = 0;
     int kind_ = PyUnicode_1BYTE_KIND;
 };
 
@@ -103,7 +117,8 @@ private:
 struct Row {
     Piece line;
     PyObject* list = nullptr;
-    std::size_t width = 0;  // its number of cells
+    std::size_t width = 0;          // its number of cells
+    const Piece* cells = nullptr;  // a short line's cells, split already while their holder keeps them
 };
 
 /// The structured blocks of an answer that show, as read: the grouping into lists and tables is done as
@@ -126,6 +141,8 @@ struct Section {
 
     /// Reads the answer record `answer`; what was read before is forgotten.
     void read(Reader& r, PyObject* answer);
+    /// Holds the strs of every slice kept.
+    void pin(Reader& r) const;
 
     std::vector<Link> products, recommended;
     Piece summary, text;

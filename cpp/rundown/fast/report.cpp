@@ -82,18 +82,27 @@ pyhost::Ref report(const pyhost::Call& c, PyObject* data) {
         if (!answers || PyList_GET_SIZE(answers.get()) == 0) return st.empty;
         std::vector<Piece> questions;
         extract_questions(reader, f, questions);
-        Reader sections(out.interrupts);  // what a section holds goes once it is written; the questions stay
+        for (const Piece& q : questions) reader.hold(q.owner);
+        reader.keep_held();
         std::vector<Chunk> chunks;
         Section section;
+        struct Pin {
+            Section& section;
+            Reader& reader;
+        } pin{section, reader};
+        out.interrupts.before_check([](void* p) {
+            auto* held = static_cast<Pin*>(p);
+            held->section.pin(held->reader);
+        }, &pin);
         // The size is read again at each step: a signal handler may change the list.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(answers.get()); ++i) {
-            section.read(sections, pyhost::Ref::borrow(PyList_GET_ITEM(answers.get(), i)).get());
+            section.read(reader, pyhost::Ref::borrow(PyList_GET_ITEM(answers.get(), i)).get());
             const auto q = static_cast<std::size_t>(i);
             const Piece* question = q < questions.size() ? &questions[q] : nullptr;
-            out.begin(std::max({sections.take_kind(), literal_kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
+            out.begin(std::max({reader.take_kind(), literal_kind, question ? int{question->kind} : PyUnicode_1BYTE_KIND}));
             with_writer(out, [&](auto& w) { write_section(w, out.interrupts, section, i + 1, question); });
             chunks.push_back(out.end());
-            sections.release();
+            reader.release();
             out.interrupts.tick(64);
         }
         return join(chunks.data(), chunks.size());

@@ -12,20 +12,22 @@ namespace rundown::fast {
 struct NotPlain {};
 
 /// A slice [b, e) of a Python str, read through the string's own buffer at its own width: no UTF-8 or
-/// other cache is attached to the string. `clean` records that the slice is known to hold no str.splitlines()
+/// other cache is attached to the string. It borrows the str: whoever keeps it across a check for signals
+/// holds its owner. `clean` records that the slice is known to hold no str.splitlines()
 /// boundary, so that output can take it as a part of one line without looking at it again.
 struct Piece {
     const void* data = nullptr;
     Py_ssize_t b = 0, e = 0;
     unsigned char kind = PyUnicode_1BYTE_KIND;
     bool clean = false;
+    PyObject* owner = nullptr;  // the str, borrowed
 
     /// The whole of `s`, not yet looked at.
     static Piece of(PyObject* s) noexcept {
-        return {PyUnicode_DATA(s), 0, PyUnicode_GET_LENGTH(s), static_cast<unsigned char>(PyUnicode_KIND(s)), false};
+        return {PyUnicode_DATA(s), 0, PyUnicode_GET_LENGTH(s), static_cast<unsigned char>(PyUnicode_KIND(s)), false, s};
     }
     bool empty() const noexcept { return b >= e; }
-    Piece slice(Py_ssize_t from, Py_ssize_t to) const noexcept { return {data, from, to, kind, clean}; }
+    Piece slice(Py_ssize_t from, Py_ssize_t to) const noexcept { return {data, from, to, kind, clean, owner}; }
     Py_UCS4 operator[](Py_ssize_t i) const noexcept { return PyUnicode_READ(kind, data, i); }
 };
 

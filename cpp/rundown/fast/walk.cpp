@@ -115,9 +115,13 @@ private:
 
     // The line as a pipe row: its number of cells is 0 when it is no row; `delimiter`, when given, tells
     // whether every cell is a delimiter cell.
-    Row row_of(const Line& line, bool* delimiter = nullptr) const {
+    // The cells of a row of up to `short_row` cells are kept in `keep`, so that it is not split again as it
+    // is written (5% of the instructions of the realistic report).
+    Row row_of(const Line& line, Piece* keep, bool* delimiter = nullptr) const {
         const Piece p = piece(line, line.b, line.e);
-        return {p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter) : 0};
+        Row row{p, nullptr, line.pipe ? match_pipe_row(p, p_, delimiter, keep, short_row) : 0, nullptr};
+        if (row.width <= short_row) row.cells = keep;
+        return row;
     }
     void table_row(const Row& row) {
         group_table_row(out_, [&] { return std::optional<Row>(row); }, false, Piece{});
@@ -127,18 +131,22 @@ private:
     // that is no row, or another delimiter row. Returns where the walk goes on, or -1 when there is no table.
     Py_ssize_t table(const Line& header) {
         bool delimiter_cells = false;
-        const Row head = row_of(header);
+        // A header may wait for the next table to tell whether it is a lone row: the two take turns.
+        Piece* header_cells = cells_[2 + tables_ % 2];
+        const Row head = row_of(header, header_cells);
         if (!head.width || header.next > end_) return -1;
         const Line delimiter = line_at(header.next);
-        if (!delimiter.pipe || !row_of(delimiter, &delimiter_cells).width || !delimiter_cells) return -1;
+        if (!delimiter.pipe || !row_of(delimiter, cells_[0], &delimiter_cells).width || !delimiter_cells) return -1;
         flush_paragraph();
+        ++tables_;
         table_row(head);
         Py_ssize_t pos = delimiter.next;
+        std::size_t rows = 0;
         while (pos <= end_) {
             const Line line = line_at(pos);
             interrupts_.tick(line.next - line.b);
             if (skip_space(p_, line.b, line.e) == line.e) break;
-            const Row row = row_of(line, &delimiter_cells);
+            const Row row = row_of(line, cells_[rows++ % 2], &delimiter_cells);  // the row before is written
             if (!row.width || delimiter_cells) break;
             table_row(row);
             pos = line.next;
@@ -214,7 +222,9 @@ private:
     Kind last_ = Kind::none;
     // The paragraph being read, as runs of consecutive lines.
     std::vector<Run> paragraph_;
-    static constexpr std::size_t single_lines = 64;
+    static constexpr std::size_t single_lines = 64, short_row = 8;
+    Piece cells_[4][short_row];  // a body row and the one before it; two headers
+    std::size_t tables_ = 0;
 };
 
 }  // namespace

@@ -91,7 +91,7 @@ public:
     }
 
 private:
-    void block() {
+    TAVIK_INLINE void block() {
         if (any_) lines_.next();
         any_ = true;
     }

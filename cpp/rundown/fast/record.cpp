@@ -75,10 +75,7 @@ Block::Type type_of(PyObject* type) {
 
 Piece cell_text(PyObject* v, pyhost::Ref& held) { return strip(value_text(v, held)); }
 
-int Reader::field_of(PyObject* key) {
-    // Fibonacci hashing: the top bits of the address times 2^64 / phi.
-    Slot& slot = keys_[(reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - key_bits)];
-    if (slot.key == key) return slot.field;
+int Reader::new_key(Slot& slot, PyObject* key) {
     // A key of another type than str could compare equal to a name through Python code of its own.
     int field = -1;
     if (is_str(key)) field = field_named(key);
@@ -93,7 +90,8 @@ void Reader::read(PyObject* dict, PyObject** out, Field upto) {
     if (PyDict_GET_SIZE(dict) > most_keys) throw NotPlain{};
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
+    // Counted, so that the walk ends at the last entry rather than with one more call that finds none.
+    for (Py_ssize_t left = PyDict_GET_SIZE(dict); left > 0 && PyDict_Next(dict, &pos, &key, &value); --left) {
         const int id = field_of(key);  // every key is looked at: one of another type sends the record away
         if (static_cast<unsigned>(id) < static_cast<unsigned>(upto)) out[id] = value;
     }

@@ -19,6 +19,7 @@
 #include "rundown/fast/output.hpp"
 #include "rundown/state.hpp"
 
+#include <cstdint>
 #include <vector>
 
 namespace rundown::fast {
@@ -95,7 +96,13 @@ private:
         kind_ = std::max<int>(kind_, p.kind);
         return p;
     }
-    int field_of(PyObject* key);
+    [[gnu::always_inline]] int field_of(PyObject* key) {
+        // Fibonacci hashing: the top bits of the address times 2^64 / phi.
+        Slot& slot = keys_[(reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - key_bits)];
+        return slot.key == key ? slot.field : new_key(slot, key);
+    }
+    struct Slot;
+    [[gnu::noinline]] int new_key(Slot& slot, PyObject* key);
 
     // The key objects of decoded JSON repeat from dict to dict: each is compared with the field names once,
     // then known by its address for the rest of the report.

@@ -1,8 +1,8 @@
 // The rundown_writer extension module: its namespace (re, Any, RundownWriter) and the method table
 // that binds each method's Python surface to its body.
 #include "pyhost/plain_class.hpp"
-#include "rundown/fast/guard.hpp"
-#include "rundown/fast/lines.hpp"
+#include "rundown/guard.hpp"
+#include "rundown/text/parsers.hpp"
 #include "rundown/fast/report.hpp"
 #include "rundown/generic/generic.hpp"
 #include "rundown/state.hpp"
@@ -17,23 +17,23 @@ using pyhost::Param;
 // The report takes the native path whenever nothing that it reaches has been replaced and the record is
 // plain; the generic path computes the same report otherwise.
 pyhost::Ref format_data(const pyhost::Call& c) {
-    if (fast::allowed(c))
+    if (native_allowed(c))
         if (pyhost::Ref report = fast::report(c, c.arg(0))) return report;
     return generic::format_data(c);
 }
 
 // The line parsers that match patterns run natively while the module's `re` is its own.
 pyhost::Ref parse_markdown_heading(const pyhost::Call& c) {
-    return fast::re_untouched(c) ? fast::parse_markdown_heading(c) : generic::parse_markdown_heading(c);
+    return re_untouched(c) ? text::parse_markdown_heading(c) : generic::parse_markdown_heading(c);
 }
 
 pyhost::Ref parse_markdown_list_item(const pyhost::Call& c) {
-    return fast::re_untouched(c) ? fast::parse_markdown_list_item(c) : generic::parse_markdown_list_item(c);
+    return re_untouched(c) ? text::parse_markdown_list_item(c) : generic::parse_markdown_list_item(c);
 }
 
 pyhost::Ref is_markdown_delimiter_row(const pyhost::Call& c) {
-    if (fast::re_untouched(c))
-        if (pyhost::Ref result = fast::is_markdown_delimiter_row(c)) return result;
+    if (re_untouched(c))
+        if (pyhost::Ref result = text::is_markdown_delimiter_row(c)) return result;
     return generic::is_markdown_delimiter_row(c);
 }
 
@@ -86,7 +86,7 @@ constexpr MethodSpec methods[] = {
     {"_parse_markdown_list_item", "解析 Markdown 列表项。", line_param, "dict | None", parse_markdown_list_item},
     {"_parse_markdown_table", "解析带 delimiter 的 Markdown 表格。", table_params, "tuple[dict, int] | None",
      generic::parse_markdown_table},
-    {"_parse_pipe_row", "解析管道分隔行。", line_param, "list[str] | None", fast::parse_pipe_row},
+    {"_parse_pipe_row", "解析管道分隔行。", line_param, "list[str] | None", text::parse_pipe_row},
     {"_is_markdown_delimiter_row", "判断是否为 Markdown 表头分隔符。", cells_param, "bool", is_markdown_delimiter_row},
 };
 

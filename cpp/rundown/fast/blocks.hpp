@@ -3,7 +3,7 @@
 // blocks are written through it alike.
 #pragma once
 
-#include "rundown/fast/match.hpp"
+#include "rundown/text/match.hpp"
 #include "rundown/fast/record.hpp"
 
 #include <concepts>

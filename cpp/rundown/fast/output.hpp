@@ -8,7 +8,7 @@
 // empty line between them, are the tidied report.
 #pragma once
 
-#include "rundown/fast/text.hpp"
+#include "rundown/text/text.hpp"
 #include "rundown/rules.hpp"
 
 #include <array>
@@ -20,6 +20,8 @@
 #define TAVIK_INLINE [[gnu::always_inline]] inline
 
 namespace rundown::fast {
+
+using namespace text;
 
 /// Which literals are ASCII: those are written as words.
 inline constexpr auto ascii_literal = [] {

@@ -1,7 +1,7 @@
 // Reading the record: keys recognised by name, the text of plain values, and an answer's section.
 #include "rundown/fast/record.hpp"
 
-#include "rundown/fast/match.hpp"
+#include "rundown/text/match.hpp"
 
 #include <algorithm>
 #include <array>

@@ -9,7 +9,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace rundown::fast {
+namespace rundown::text {
 
 namespace detail {
 
@@ -136,4 +136,4 @@ Py_ssize_t find_ascii(const T* p, Py_ssize_t b, Py_ssize_t e, unsigned char c) n
         [c](Py_UCS4 x) { return x == c; });
 }
 
-}  // namespace rundown::fast
+}  // namespace rundown::text

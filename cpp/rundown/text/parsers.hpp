@@ -4,7 +4,7 @@
 
 #include "pyhost/function.hpp"
 
-namespace rundown::fast {
+namespace rundown::text {
 
 pyhost::Ref parse_markdown_heading(const pyhost::Call& c);
 pyhost::Ref parse_markdown_list_item(const pyhost::Call& c);
@@ -12,4 +12,4 @@ pyhost::Ref parse_pipe_row(const pyhost::Call& c);
 /// Null when a cell is not an exact str (the Python code then decides what its `strip` does).
 pyhost::Ref is_markdown_delimiter_row(const pyhost::Call& c);
 
-}  // namespace rundown::fast
+}  // namespace rundown::text

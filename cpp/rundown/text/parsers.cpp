@@ -1,11 +1,11 @@
 // Single-line parsers on the native matchers, converting only at the boundary: a str in, a dict, a list of
 // str or a bool out.
-#include "rundown/fast/lines.hpp"
+#include "rundown/text/parsers.hpp"
 
-#include "rundown/fast/match.hpp"
+#include "rundown/text/match.hpp"
 #include "rundown/state.hpp"
 
-namespace rundown::fast {
+namespace rundown::text {
 
 using pyhost::Ref;
 
@@ -71,4 +71,4 @@ Ref is_markdown_delimiter_row(const pyhost::Call& c) {
     return pyhost::boolean(n > 0);
 }
 
-}  // namespace rundown::fast
+}  // namespace rundown::text

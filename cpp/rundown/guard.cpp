@@ -1,11 +1,11 @@
 // The guard of the native report: every step that the report reaches must be the module's own method as the
 // instance finds it, and `re` the module's own with its own `match`, at the moment of the call. Nothing is
 // remembered from one call to the next, and nothing is created on the instance.
-#include "rundown/fast/guard.hpp"
+#include "rundown/guard.hpp"
 
 #include "rundown/state.hpp"
 
-namespace rundown::fast {
+namespace rundown {
 
 using pyhost::Call;
 
@@ -73,7 +73,7 @@ bool re_untouched(const Call& c) {
     return match && match == st.re_match.get();
 }
 
-bool allowed(const Call& c) {
+bool native_allowed(const Call& c) {
     const State& st = c.state<State>();
     // A class of its own attribute lookup may resolve any step anywhere.
     if (Py_TYPE(c.self)->tp_getattro != PyObject_GenericGetAttr) return false;
@@ -84,4 +84,4 @@ bool allowed(const Call& c) {
     return true;
 }
 
-}  // namespace rundown::fast
+}  // namespace rundown

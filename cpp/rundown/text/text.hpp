@@ -3,9 +3,9 @@
 #pragma once
 
 #include "pyhost/ops.hpp"
-#include "rundown/fast/scan.hpp"
+#include "rundown/text/scan.hpp"
 
-namespace rundown::fast {
+namespace rundown::text {
 
 /// Thrown where the record holds a value whose reading could run Python code, or that no longer fits what
 /// was read of it; nothing the caller can see has happened then, and the generic path takes over.
@@ -89,4 +89,4 @@ inline Piece scanned(Piece p) noexcept {
     return p;
 }
 
-}  // namespace rundown::fast
+}  // namespace rundown::text

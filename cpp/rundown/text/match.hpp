@@ -3,11 +3,11 @@
 // `$` is the end of the stripped line, `\s` and `\d` are Unicode-aware).
 #pragma once
 
-#include "rundown/fast/text.hpp"
+#include "rundown/text/text.hpp"
 
 #include <cstddef>
 
-namespace rundown::fast {
+namespace rundown::text {
 
 template <class T>
 inline Py_ssize_t skip_space(const T* p, Py_ssize_t b, Py_ssize_t e) noexcept {
@@ -138,4 +138,4 @@ inline std::size_t match_pipe_row(Piece line) {
     return with_chars(line, [&](const auto* p) { return match_pipe_row(line, p); });
 }
 
-}  // namespace rundown::fast
+}  // namespace rundown::text

@@ -128,15 +128,18 @@ private:
 
 /// Writes an answer's structured blocks, grouped.
 template <class Out>
-void write_blocks(BlockLines<Out>& g, const std::vector<Block>& blocks) {
-    for (const Block& b : blocks) {
+void write_blocks(BlockLines<Out>& g, const Section& s) {
+    for (const Block& b : s.blocks) {
         switch (b.type) {
             case Block::Type::heading: group_heading(g, b.text, b.level); break;
             case Block::Type::paragraph: group_text(g, b.text); break;
             case Block::Type::list_item: group_list_item(g, b.text); break;
             default:
-                group_table_row(g, [&] { return b.row.width ? std::optional<Row>(b.row) : std::nullopt; },
-                                !b.text.empty(), b.text);
+                group_table_row(g, [&] {
+                    Row row = b.row;
+                    if (b.first_cell != Block::none) row.cells = s.cells.data() + b.first_cell;
+                    return row.width ? std::optional<Row>(row) : std::nullopt;
+                }, !b.text.empty(), b.text);
         }
     }
     group_end(g);
@@ -144,14 +147,17 @@ void write_blocks(BlockLines<Out>& g, const std::vector<Block>& blocks) {
 
 /// Whether an answer's structured blocks write a line: every block does but a table row, and rows with
 /// nothing else between them are one table; a lone row writes nothing when it is a single empty cell.
-inline bool blocks_render(const std::vector<Block>& blocks, Interrupts& interrupts) {
+inline bool blocks_render(const Section& s, Interrupts& interrupts) {
     std::size_t rows = 0;
-    const Row* row = nullptr;
-    for (const Block& b : blocks) {
+    Row row;
+    for (const Block& b : s.blocks) {
         if (b.type != Block::Type::table_row || (!b.row.width && !b.text.empty())) return true;
-        if (b.row.width) ++rows, row = &b.row;
+        if (!b.row.width) continue;
+        ++rows;
+        row = b.row;
+        if (b.first_cell != Block::none) row.cells = s.cells.data() + b.first_cell;
     }
-    return makes_table(rows) || (rows == 1 && lone_row_renders(*row, interrupts));
+    return makes_table(rows) || (rows == 1 && lone_row_renders(row, interrupts));
 }
 
 }  // namespace rundown::fast

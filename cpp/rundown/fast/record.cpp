@@ -13,6 +13,8 @@ namespace rundown::fast {
 
 namespace {
 
+constexpr Py_ssize_t short_row = 8;
+
 // The fields by the length of their names: a key is compared with the names of its own length alone.
 constexpr std::size_t longest_name = 16;
 constexpr auto fields_by_length = [] {
@@ -63,11 +65,17 @@ Block::Type type_of(PyObject* type) {
         throw NotPlain{};  // its own __eq__ decides
     }
     if (!PyUnicode_IS_ASCII(type)) return Block::Type::other;
-    const std::string_view s(static_cast<const char*>(PyUnicode_DATA(type)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(type)));
-    if (s == "heading") return Block::Type::heading;
-    if (s == "paragraph") return Block::Type::paragraph;
-    if (s == "list_item") return Block::Type::list_item;
-    if (s == "table_row") return Block::Type::table_row;
+    const auto* s = static_cast<const char*>(PyUnicode_DATA(type));
+    auto is = [&](std::string_view name) {  // a few characters: compared here rather than by a call
+        if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(type)) != name.size()) return false;
+        for (std::size_t i = 0; i < name.size(); ++i)
+            if (s[i] != name[i]) return false;
+        return true;
+    };
+    if (is("heading")) return Block::Type::heading;
+    if (is("paragraph")) return Block::Type::paragraph;
+    if (is("list_item")) return Block::Type::list_item;
+    if (is("table_row")) return Block::Type::table_row;
     return Block::Type::other;
 }
 
@@ -75,12 +83,19 @@ Block::Type type_of(PyObject* type) {
 
 Piece cell_text(PyObject* v, pyhost::Ref& held) { return strip(value_text(v, held)); }
 
-int Reader::new_key(Slot& slot, PyObject* key) {
+int Reader::new_key(std::size_t at, PyObject* key) {
+    for (std::size_t i = at + 1; i < at + probes && keys_[i].key; ++i)
+        if (keys_[i].key == key) return keys_[i].field;
     // A key of another type than str could compare equal to a name through Python code of its own.
     int field = -1;
     if (is_str(key)) field = field_named(key);
     else if (!plain_scalar(key)) throw NotPlain{};
-    slot = {key, field};  // the key lives as long as the record, which outlives the report
+    for (std::size_t i = at; i < at + probes; ++i) {
+        if (!keys_[i].key) {
+            keys_[i] = {key, field};  // the key lives as long as the record, which outlives the report
+            break;
+        }
+    }
     return field;
 }
 
@@ -127,6 +142,7 @@ void Section::read(Reader& r, PyObject* answer) {
     products.clear();
     recommended.clear();
     blocks.clear();
+    cells.clear();
     summary = text = {};
     PyObject* f[answer_fields_end];
     if (exact_dict(answer)) r.read(answer, f, answer_fields_end);
@@ -164,6 +180,7 @@ void Section::pin(Reader& r) const {
         hold(b.text);
         hold(b.row.line);
     }
+    for (const Piece& p : cells) hold(p);
 }
 
 void Section::read_links(Reader& r, PyObject* list, bool include_source, std::vector<Link>& out) {
@@ -196,7 +213,7 @@ void Section::read_blocks(Reader& r, PyObject* list) {
         const Block::Type type = type_of(bf[f_type]);
         const Piece full = r.text(bf[f_text]), t = strip(full);
         if (type == Block::Type::other || (t.empty() && type != Block::Type::table_row)) continue;
-        Block b{type, 2, t, {}};
+        Block& b = blocks.emplace_back(type, t);  // built in place: a block is large
         if (type == Block::Type::heading) {
             PyObject* level = bf[f_level];  // an int (bools too), else 2
             if (PyLong_Check(level)) {
@@ -206,12 +223,16 @@ void Section::read_blocks(Reader& r, PyObject* list) {
             }
         } else if (type == Block::Type::table_row) {
             PyObject* given = exact_list(bf[f_cells]);
-            if (given && PyList_GET_SIZE(given) > 0)
-                b.row = {{}, r.cells(given), static_cast<std::size_t>(PyList_GET_SIZE(given))};
+            const Py_ssize_t n = given ? PyList_GET_SIZE(given) : 0;
+            if (n > 0 && n <= short_row) {  // read now, as most rows are: 4% of the realistic report
+                b.row.width = static_cast<std::size_t>(n);
+                b.first_cell = cells.size();
+                for (Py_ssize_t k = 0; k < n; ++k) cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
+            } else if (n > 0)
+                b.row = {{}, r.cells(given), static_cast<std::size_t>(n)};
             else
                 b.row = {full, nullptr, with_chars(full, [&](const auto* p) { return match_pipe_row(full, p); })};
         }
-        blocks.push_back(b);
     }
 }
 

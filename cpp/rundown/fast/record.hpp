@@ -58,7 +58,7 @@ Piece cell_text(PyObject* v, pyhost::Ref& held);
 /// Reads the record: the known fields of its dicts, and the text and truth of its values.
 class Reader {
 public:
-    explicit Reader(Interrupts& interrupts) : interrupts_(interrupts), keys_(std::size_t{1} << key_bits) {}
+    explicit Reader(Interrupts& interrupts) : interrupts_(interrupts), keys_((std::size_t{1} << key_bits) + probes) {}
 
     /// The values of `dict` by field, for the fields before `upto`; None where a field is missing. Borrowed:
     /// read them before the next check for signals. A dict of more keys than a record's ever has goes to the
@@ -98,19 +98,19 @@ private:
     }
     [[gnu::always_inline]] int field_of(PyObject* key) {
         // Fibonacci hashing: the top bits of the address times 2^64 / phi.
-        Slot& slot = keys_[(reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - key_bits)];
-        return slot.key == key ? slot.field : new_key(slot, key);
+        const std::size_t at = (reinterpret_cast<std::uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> (64 - key_bits);
+        return keys_[at].key == key ? keys_[at].field : new_key(at, key);
     }
-    struct Slot;
-    [[gnu::noinline]] int new_key(Slot& slot, PyObject* key);
+    [[gnu::noinline]] int new_key(std::size_t at, PyObject* key);
 
     // The key objects of decoded JSON repeat from dict to dict: each is compared with the field names once,
-    // then known by its address for the rest of the report.
+    // then known by its address for the rest of the report. A key that finds its slot taken tries the next
+    // few, so that two keys in use never take turns at one slot.
     struct Slot {
         PyObject* key = nullptr;
         int field = -1;
     };
-    static constexpr int key_bits = 7;
+    static constexpr int key_bits = 8, probes = 4;
 
     Interrupts& interrupts_;
     std::vector<Slot> keys_;
@@ -131,10 +131,15 @@ struct Row {
 /// The structured blocks of an answer that show, as read: the grouping into lists and tables is done as
 /// they are written.
 struct Block {
-    enum class Type : unsigned char { other, heading, paragraph, list_item, table_row } type;
-    long long level;
+    enum class Type : unsigned char { other, heading, paragraph, list_item, table_row };
+    static constexpr std::size_t none = ~std::size_t{0};
+    Block(Type t, const Piece& p) noexcept : type(t), text(p) {}
+
+    Type type;
+    long long level = 2;
     Piece text;
     Row row;  // a table row's cells; none when it has no cells
+    std::size_t first_cell = none;  // a short structured row's cells, read already: from Section::cells[first_cell]
 };
 
 /// One answer's section, read: everything it shows, as slices, with its structured blocks or its text.
@@ -154,6 +159,7 @@ struct Section {
     std::vector<Link> products, recommended;
     Piece summary, text;
     std::vector<Block> blocks;
+    std::vector<Piece> cells;
     Body body = Body::none;
 
 private:

@@ -51,11 +51,11 @@ void write_section(Writer<Out>& lines, Interrupts& interrupts, const Section& s,
     };
     BlockLines<Out> blocks(lines, interrupts);
     const bool has_body =
-        s.body == Section::Body::text || (s.body == Section::Body::blocks && blocks_render(s.blocks, interrupts));
+        s.body == Section::Body::text || (s.body == Section::Body::blocks && blocks_render(s, interrupts));
     const SectionParts parts{!s.products.empty(), [&] { links(s.products, false); },
                              has_body,            [&] {
                                  if (s.body == Section::Body::text) write_text(blocks, s.text, interrupts);
-                                 else write_blocks(blocks, s.blocks);
+                                 else write_blocks(blocks, s);
                              },
                              !s.recommended.empty(), [&] { links(s.recommended, true); },
                              !s.summary.empty()};

@@ -214,6 +214,7 @@ private:
         for (;;) {
             const Py_ssize_t k = find_boundary(s, b, e);
             copy(s + b, k - b);
+            o_.interrupts.tick(k - b + 1);
             if (k == e) return;
             next();
             b = k + ((s[k] == '\r' && k + 1 < e && s[k + 1] == '\n') ? 2 : 1);

@@ -203,10 +203,11 @@ private:
 
     // The lines of [b, e), each right-stripped, one after another.
     template <class W>
-    void write_lines(W& w, Py_ssize_t b, Py_ssize_t e) const {
+    void write_lines(W& w, Py_ssize_t b, Py_ssize_t e) {
         for (Py_ssize_t pos = b;;) {
             const Line line = line_at(pos);
             w.put(piece(line, pos, trim_space(p_, pos, std::min(line.e, e))));
+            interrupts_.tick(line.next - pos);
             if (line.e >= e) return;
             w.next();
             pos = line.next;

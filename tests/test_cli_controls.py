@@ -46,7 +46,10 @@ RECORDS = {  # a record that carries the text in one field
 
 
 def run_main(capsys, *args):
-    status = cli.main(list(args), prog="tavik-rufus")
+    try:
+        status = cli.main(list(args), prog="tavik-rufus")
+    except SystemExit as usage:  # how the parser leaves on a usage error
+        status = usage.code
     out, err = capsys.readouterr()
     return status, out, err
 
@@ -101,16 +104,17 @@ def test_escapes_and_unencodable_characters_are_written_alike():
 
 
 @pytest.mark.parametrize(
-    "args, line",
+    "args, status, line",
     [
-        (("report", "/nonexistent/\x1b[2J\nname"), r"error: cannot read /nonexistent/\x1b[2J\x0aname: No such file"),
-        (("templates", "--skills-dir", "/nonexistent/\x9b"), r"looked for /nonexistent/\x9b/tavik-amazon-rufus/"),
+        (("report", "/nonexistent/\x1b[2J\nname"), 3, r"error: cannot read /nonexistent/\x1b[2J\x0aname: No such"),
+        (("templates", "--skills-dir", "/nonexistent/\x9b"), 4, r"looked for /nonexistent/\x9b/tavik-amazon-rufus/"),
+        (("report", "a", "\x1b[2J\r"), 2, r"error: unrecognized arguments: \x1b[2J\x0d; see tavik-rufus --help"),
     ],
-    ids=["report", "templates"],
+    ids=["report", "templates", "usage"],
 )
-def test_failure_line_shows_the_controls_of_a_path(capsys, args, line):
-    status, out, err = run_main(capsys, *args)
-    assert status in (3, 4) and out == "" and err.count("\n") == 1 and line in err and not OBEYED.search(err)
+def test_failure_line_shows_the_controls_of_its_input(capsys, args, status, line):
+    done, out, err = run_main(capsys, *args)
+    assert (done, out) == (status, "") and err.count("\n") == 1 and line in err and not OBEYED.search(err), err
 
 
 @pytest.mark.parametrize(

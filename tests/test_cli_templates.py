@@ -72,7 +72,8 @@ Q = b'"questions": [{}]'
 BAD_BANKS = {  # the bytes, the status, and the one line that says what is wrong with them
     "empty file": (b" \n", 4, "题库 JSON 格式错误: {path} (the file is empty)"),
     "byte order mark": (
-        b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4, "题库 JSON 格式错误: {path} (it begins with a byte order mark)"
+        b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4,
+        "题库 JSON 格式错误: {path} (it begins with a byte order mark)",
     ),
     "cut short": (b'{"items": [', 4, "题库 JSON 格式错误: {path} (Expecting value at line 1, column 12)"),
     "no items": (b'{"items": {}}', 4, "题库格式错误：缺少 items 列表; in {path}"),

@@ -35,7 +35,7 @@ def test_python_example_prints_the_report_and_the_bank():
     assert (done.returncode, done.stderr) == (0, "")
     record = json.loads((ROOT / "examples" / "run_result.json").read_text(encoding="utf-8"))
     report, _, bank = done.stdout.partition(RundownWriter().format_data(record) + "\n")
-    assert report == "" and bank.startswith("101 选品调研：户外露营帐篷 ['双层防雨帐篷和单层帐篷有什么区别？',")
+    assert report == "" and bank.startswith("101 选品调研：户外露营帐篷 ['双层防雨帐篷和单层帐篷有什么区别？'")
 
 
 def test_readme_is_short():

@@ -65,7 +65,7 @@ def _shown(text: str, controls: re.Pattern[str] = _CONTROL) -> str:
 
 def _reason(error: BaseException) -> str:
     """What an exception says went wrong; its type's name when it says nothing."""
-    return getattr(error, "strerror", None) or " ".join(str(error).split("\n")).strip() or type(error).__name__
+    return getattr(error, "strerror", None) or " ".join(str(error).splitlines()).strip() or type(error).__name__
 
 
 class _Failure(Exception):
@@ -281,7 +281,7 @@ class _Parser(argparse.ArgumentParser):
     """Says a usage error in one line, as every other failure is said."""
 
     def error(self, message: str) -> NoReturn:
-        self.exit(USAGE, f"error: {message}; see {self.prog} --help\n")
+        self.exit(USAGE, f"error: {_shown(message, _CONTROL_IN_LINE)}; see {self.prog} --help\n")
 
 
 def _parser(prog: str | None) -> argparse.ArgumentParser:
@@ -296,7 +296,8 @@ def _parser(prog: str | None) -> argparse.ArgumentParser:
     report.add_argument("--raw", **raw)
     report.set_defaults(run=_report)
     what = "load the default question bank and list it"
-    templates = commands.add_parser("templates", help=what, description=f"{what.capitalize()}.\n\n{CONTROLS}", **layout)
+    description = f"{what.capitalize()}.\n\n{CONTROLS}"
+    templates = commands.add_parser("templates", help=what, description=description, **layout)
     templates.add_argument(
         "--skills-dir", default=None,
         help="the folder that holds tavik-amazon-rufus/data/question_templates.json (default: ./.agents/skills)",

@@ -7,6 +7,7 @@ from pathlib import Path
 
 import pytest
 
+EMPTY = "题库为空，请执行 `tavik skills upgrade tavik-amazon-rufus` 同步默认题库"
 MISSING = "题库未就绪，请先执行 `tavik skills install tavik-amazon-rufus`，再执行 `tavik skills upgrade tavik-amazon-rufus`"
 EXAMPLES = Path(__file__).resolve().parents[1] / "examples" / "skills"
 
@@ -26,12 +27,31 @@ def test_example_bank_is_listed_in_file_and_position_order(tmp_path):
     assert lines[-1] == "[103] 待补充：厨房小家电"
 
 
-@pytest.mark.parametrize("args", [(), ("--skills-dir", ""), ("--skills-dir", "missing")])
-def test_missing_bank_prints_the_message_and_exits_4(tmp_path, args):
+BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
+
+
+@pytest.mark.parametrize(
+    "args, looked_for",
+    [
+        ((), "{cwd}/.agents/skills/" + str(BANK)),
+        (("--skills-dir", ""), "{cwd}/.agents/skills/" + str(BANK)),
+        (("--skills-dir", "missing"), "missing/" + str(BANK)),
+        (("--skills-dir", str(EXAMPLES / "tavik-amazon-rufus")), f"{EXAMPLES}/tavik-amazon-rufus/{BANK}"),  # too deep
+    ],
+    ids=["default", "empty", "relative", "one folder too deep"],
+)
+def test_missing_bank_prints_the_message_and_the_path_looked_for_and_exits_4(tmp_path, args, looked_for):
     done = run(*args, cwd=tmp_path)
-    assert done.returncode == 4 and done.stdout == ""
-    assert done.stderr.rstrip("\n").endswith(MISSING)
-    assert "Traceback" not in done.stderr
+    assert (done.returncode, done.stdout) == (4, "")
+    assert done.stderr == f"error: {MISSING}; looked for {looked_for.format(cwd=tmp_path)}\n"
+
+
+def test_home_directory_that_cannot_be_expanded_is_the_users_input_with_status_3(tmp_path):
+    done = run("--skills-dir", "~tavik-no-such-user/skills", cwd=tmp_path)
+    assert (done.returncode, done.stdout, done.stderr) == (3, "", (
+        "error: cannot expand ~tavik-no-such-user in --skills-dir ~tavik-no-such-user/skills: "
+        "no home directory is known for user tavik-no-such-user\n"
+    ))
 
 
 def test_bank_below_the_current_directory_is_found(tmp_path):
@@ -39,7 +59,7 @@ def test_bank_below_the_current_directory_is_found(tmp_path):
     bank.parent.mkdir(parents=True)
     bank.write_text('{"items": [{"id": 9, "description": "空", "questions": []}]}', encoding="utf-8")
     done = run(cwd=tmp_path)
-    assert done.returncode == 4 and "题库为空" in done.stderr and "Traceback" not in done.stderr
+    assert (done.returncode, done.stderr) == (4, f"error: {EMPTY}; in {bank}\n")
 
 
 def bank_file(tmp_path):
@@ -50,10 +70,14 @@ def bank_file(tmp_path):
 
 Q = b'"questions": [{}]'
 BAD_BANKS = {  # the bytes, the status, and the one line that says what is wrong with them
-    "empty file": (b"", 4, "题库 JSON 格式错误: {path}"),
-    "byte order mark": (b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4, "题库 JSON 格式错误: {path}"),
-    "no items": (b'{"items": {}}', 4, "题库格式错误：缺少 items 列表"),
-    "no question": (b'{"items": [{"questions": ["x", 5]}]}', 4, "题库为空，请执行"),
+    "empty file": (b" \n", 4, "题库 JSON 格式错误: {path} (the file is empty)"),
+    "byte order mark": (
+        b'\xef\xbb\xbf{"items": [{' + Q + b"}]}", 4,
+        "题库 JSON 格式错误: {path} (it begins with a byte order mark)",
+    ),
+    "cut short": (b'{"items": [', 4, "题库 JSON 格式错误: {path} (Expecting value at line 1, column 12)"),
+    "no items": (b'{"items": {}}', 4, "题库格式错误：缺少 items 列表; in {path}"),
+    "no question": (b'{"items": [{"questions": ["x", 5]}]}', 4, EMPTY + "; in {path}"),
     "top level array": (b"[]", 3, "{path}: the top level is an array, not an object"),
     "top level null": (b"null", 3, "{path}: the top level is null, not an object"),
     "item no object": (b'{"items": [{' + Q + b"}, 7]}", 3, "{path}: item 2 is a number, not an object"),

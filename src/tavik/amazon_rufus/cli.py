@@ -3,6 +3,10 @@
 ``report FILE`` renders a run result record (JSON, ``-`` for standard input) as the terminal report;
 ``templates [--skills-dir DIR]`` checks and lists the default question bank. Every failure is one line on
 standard error, and the exit status says which kind of failure it was (see ``STATUSES``).
+
+The texts of a report and of a bank come from outside (a web service, a bank file), so what is written to the
+terminal shows their control characters instead of letting the terminal obey them (see ``_shown``); ``--raw``
+writes them as they are.
 """
 
 from __future__ import annotations
@@ -11,6 +15,7 @@ import argparse
 import io
 import json
 import os
+import re
 import sys
 from pathlib import Path
 from typing import Any, NoReturn, Sequence
@@ -23,15 +28,44 @@ STATUSES = "exit status:\n" + "\n".join(
     f"  {status:>3}  {what}"
     for status, what in [
         (0, "done"),
-        (FAILED, "the output could not be written, or an unexpected fault"),
+        (FAILED, "the output could not be written, memory ran out, or an unexpected fault"),
         (USAGE, "usage error: unknown command or option, missing argument"),
         (UNUSABLE, "input not usable: a record that cannot be read, is not UTF-8 JSON or is no object;\n"
-                   "       a bank file that cannot be read or that the bank reader cannot take apart"),
+                   "       a bank file that cannot be read or that the bank reader cannot take apart;\n"
+                   "       a --skills-dir whose ~ names no known home directory"),
         (NOT_READY, "bank not ready: the bank reader's own message (no bank file, not JSON,\n"
-                    "       no items list, no question)"),
+                    "       no items list, no question), then the bank file it looked for"),
         (INTERRUPTED, "interrupted"),
     ]
 )
+
+
+CONTROLS = (
+    "Control characters in the texts (every C0 control but tab and line feed, DEL, and the C1\n"
+    "controls U+0080 to U+009F) are written as escapes such as \\x1b, \\x0d or \\x9b, so that the\n"
+    "terminal shows them instead of obeying them; --raw writes them as they are."
+)
+
+# What a terminal may act on instead of showing: the C0 controls but tab and line feed, DEL, and the C1
+# controls (U+009B alone starts a control sequence on many terminals, as ESC [ does).
+_CONTROL = re.compile("[\x00-\x08\x0b-\x1f\x7f-\x9f]")
+# A line on standard error must stay one line: there a line feed is shown too.
+_CONTROL_IN_LINE = re.compile("[\x00-\x08\x0a-\x1f\x7f-\x9f]")
+
+
+def _escape(match: re.Match[str]) -> str:
+    # The form standard output's backslashreplace gives a character below U+0100 that it cannot encode.
+    return f"\\x{ord(match[0]):02x}"
+
+
+def _shown(text: str, controls: re.Pattern[str] = _CONTROL) -> str:
+    """``text`` with every control character written as a visible escape (``\\x1b``); nothing is dropped."""
+    return controls.sub(_escape, text)
+
+
+def _reason(error: BaseException) -> str:
+    """What an exception says went wrong; its type's name when it says nothing."""
+    return getattr(error, "strerror", None) or " ".join(str(error).splitlines()).strip() or type(error).__name__
 
 
 class _Failure(Exception):
@@ -95,7 +129,7 @@ def _read_json(path: str | Path, name: str) -> Any:
     try:
         data = Path(path).read_bytes()
     except OSError as error:
-        raise _Failure(f"cannot read {name}: {error.strerror or error}", UNUSABLE) from None
+        raise _Failure(f"cannot read {name}: {_reason(error)}", UNUSABLE) from None
     return _decode(data, name)
 
 
@@ -107,7 +141,7 @@ def _read_record(source: str) -> dict[str, Any]:
         try:
             record = _decode(sys.stdin.buffer.read(), name)
         except OSError as error:
-            raise _Failure(f"cannot read {name}: {error.strerror or error}", UNUSABLE) from None
+            raise _Failure(f"cannot read {name}: {_reason(error)}", UNUSABLE) from None
     else:
         name = source
         record = _read_json(source, name)
@@ -155,24 +189,56 @@ def _bank_problem(payload: Any) -> str | None:
     return None
 
 
-def _templates(args: argparse.Namespace) -> str:
-    from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
+def _not_ready(error: Exception, path: Path) -> str:
+    """The bank reader's message and where it looked (only its message for a file that is not JSON names it)."""
+    cause = error.__cause__
+    if isinstance(cause, json.JSONDecodeError):  # the message names the file already
+        if not cause.doc.strip(" \t\r\n"):
+            return f"{error} (the file is empty)"
+        if cause.doc.startswith("\ufeff"):
+            return f"{error} (it begins with a byte order mark)"
+        return f"{error} ({cause.msg} at line {cause.lineno}, column {cause.colno})"
+    if isinstance(cause, FileNotFoundError):
+        return f"{error}; looked for {path}"
+    return f"{error}; in {path}"
+
+
+def _service(skills_dir: str | None) -> Any:
     from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 
-    service = PromptPoolService(args.skills_dir)
+    try:
+        return PromptPoolService(skills_dir)
+    except RuntimeError:
+        # The one error of the constructor's tilde expansion: ~user names no user, or ~ has no home.
+        if not skills_dir or not skills_dir.startswith("~"):
+            raise
+        user = Path(skills_dir).parts[0]
+        whose = f"user {user[1:]}" if len(user) > 1 else "the current user"
+        raise _Failure(
+            f"cannot expand {user} in --skills-dir {skills_dir}: no home directory is known for {whose}", UNUSABLE
+        ) from None
+
+
+def _templates(args: argparse.Namespace) -> str:
+    from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
+
+    service = _service(args.skills_dir)
     try:
         path = service._resolve_question_templates_path()
     except OSError as error:
         where = "cannot look for the bank below the current directory"
-        raise _Failure(f"{where}: {error.strerror or error}", UNUSABLE) from None
+        raise _Failure(f"{where}: {_reason(error)}", UNUSABLE) from None
     try:
         templates = service.load_templates()
     except PromptPoolNotReadyError as error:
-        raise _Failure(str(error), NOT_READY) from None
+        raise _Failure(_not_ready(error, path), NOT_READY) from None
+    except MemoryError:
+        raise
     except Exception as error:
         # Read the file again to say what is wrong with it in the words of JSON, not of the reader's code.
         problem = _bank_problem(_read_json(path, str(path)))
-        raise _Failure(f"{path}: {problem or f'cannot be used as a question bank ({error})'}", UNUSABLE) from None
+        reason = f"cannot be used as a question bank ({type(error).__name__}: {_reason(error)})"
+        raise _Failure(f"{path}: {problem or reason}", UNUSABLE) from None
     lines = []
     for template in templates:
         lines.append(f"[{template.id}] {template.description}\n")
@@ -215,19 +281,28 @@ class _Parser(argparse.ArgumentParser):
     """Says a usage error in one line, as every other failure is said."""
 
     def error(self, message: str) -> NoReturn:
-        self.exit(USAGE, f"error: {message}; see {self.prog} --help\n")
+        self.exit(USAGE, f"error: {_shown(message, _CONTROL_IN_LINE)}; see {self.prog} --help\n")
 
 
 def _parser(prog: str | None) -> argparse.ArgumentParser:
     layout: dict[str, Any] = {"epilog": STATUSES, "formatter_class": argparse.RawDescriptionHelpFormatter}
-    parser = _Parser(prog=prog, description=__doc__.splitlines()[0], **layout)
+    raw: dict[str, Any] = {"action": "store_true", "help": "write control characters as they are, not escaped"}
+    parser = _Parser(prog=prog, description=__doc__.splitlines()[0] + "\n\n" + CONTROLS, **layout)
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True)
-    report = commands.add_parser("report", help="render a run result record as the terminal report", **layout)
+    what = "render a run result record as the terminal report"
+    report = commands.add_parser("report", help=what, description=f"{what.capitalize()}.\n\n{CONTROLS}", **layout)
     report.add_argument("file", help="the run result record as JSON; - reads standard input")
+    report.add_argument("--raw", **raw)
     report.set_defaults(run=_report)
-    templates = commands.add_parser("templates", help="load the default question bank and list it", **layout)
-    templates.add_argument("--skills-dir", default=None, help="the skills directory (default: ./.agents/skills)")
+    what = "load the default question bank and list it"
+    description = f"{what.capitalize()}.\n\n{CONTROLS}"
+    templates = commands.add_parser("templates", help=what, description=description, **layout)
+    templates.add_argument(
+        "--skills-dir", default=None,
+        help="the folder that holds tavik-amazon-rufus/data/question_templates.json (default: ./.agents/skills)",
+    )
+    templates.add_argument("--raw", **raw)
     templates.set_defaults(run=_templates)
     return parser
 
@@ -237,9 +312,10 @@ def main(argv: Sequence[str] | None = None, prog: str | None = None) -> int:
     args = _parser(prog).parse_args(argv)
     _escape_unencodable()
     try:
-        _write(args.run(args))
+        text = args.run(args)
+        _write(text if args.raw else _shown(text))
     except _Failure as failure:
-        print(f"error: {failure}", file=sys.stderr)
+        _say(str(failure))
         return failure.status
     except BrokenPipeError:
         # The reader went away (``| head``): nothing to tell it.
@@ -247,12 +323,21 @@ def main(argv: Sequence[str] | None = None, prog: str | None = None) -> int:
         return FAILED
     except OSError as error:
         _discard_output()
-        print(f"error: cannot write to standard output: {error.strerror or error}", file=sys.stderr)
+        _say(f"cannot write to standard output: {_reason(error)}")
         return FAILED
     except KeyboardInterrupt:
-        print("error: interrupted", file=sys.stderr)
+        _say("interrupted")
         return INTERRUPTED
+    except MemoryError:
+        _say("out of memory")
+        return FAILED
     except Exception as error:  # a fault of the program itself: still one line, naming what was raised
-        print(f"error: unexpected {type(error).__name__}: {' '.join(str(error).splitlines())}", file=sys.stderr)
+        message = " ".join(str(error).splitlines()).strip()
+        _say(f"unexpected {type(error).__name__}" + (f": {message}" if message else ""))
         return FAILED
     return 0
+
+
+def _say(message: str) -> None:
+    """Writes a failure as one line on standard error; the message may hold a path or a text of the input."""
+    print(f"error: {_shown(message, _CONTROL_IN_LINE)}", file=sys.stderr)

@@ -66,17 +66,25 @@ void Caught::reraise() {
     throw Error{};
 }
 
-// The slot is swapped directly, as the interpreter's own except blocks do: PyErr_SetHandledException would
-// write the exception found further down the stack back into the top slot when restoring (inside a
-// generator, say), leaving it there after the outer handler ends.
-Handling::Handling(Obj exc) noexcept : item_(PyThreadState_Get()->exc_info), previous_(item_->exc_value) {
-    item_->exc_value = Py_NewRef(static_cast<PyObject*>(exc));
+// The exception being handled lives in a stack of slots: the thread's own, and one per running generator or
+// coroutine, where an empty slot lets the one below show through. The public calls read the innermost exception
+// that shows (not what the innermost slot holds) and write the innermost slot. Restoring what was read would,
+// inside a generator whose slot is empty, write the caller's exception into the generator's slot, where it would
+// stay after the caller's handler ends. So the innermost slot is emptied for a moment: if what shows then is no
+// longer what showed before, the slot held it and gets it back; otherwise it held nothing (or the very exception
+// below it, which shows through it alike) and is emptied again at the end.
+Handling::Handling(Obj exc) noexcept {
+    Ref shown = Ref::steal(PyErr_GetHandledException());
+    PyErr_SetHandledException(Py_None);
+    Ref below = Ref::steal(PyErr_GetHandledException());
+    if (shown.get() != below.get()) previous_ = std::move(shown);
+    PyErr_SetHandledException(exc);
 }
 
 // A thread being ended does not hold the GIL: the slot is left as it is, as a C frame would leave it.
 Handling::~Handling() noexcept(false) {
     if (detail::thread_ending) return;
-    Ref handled = Ref::steal(std::exchange(item_->exc_value, previous_));
+    PyErr_SetHandledException(previous_ ? previous_.get() : Py_None);
 }
 
 void raise(Obj exc) { set_and_throw(instance_to_raise(exc).get()); }

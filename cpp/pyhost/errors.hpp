@@ -32,8 +32,7 @@ public:
     Handling& operator=(const Handling&) = delete;
 
 private:
-    _PyErr_StackItem* item_;
-    PyObject* previous_;  // owned; what the handled-exception slot held before, possibly null
+    Ref previous_;  // what the innermost handled-exception slot held before, possibly null
 };
 
 /// `raise exc`: an exception instance, or a class called without arguments; TypeError for anything else.

@@ -163,14 +163,15 @@ void Caught::reraise() {
 // coroutine, where an empty slot lets the one below show through. The public calls read the innermost exception
 // that shows (not what the innermost slot holds) and write the innermost slot. Restoring what was read would,
 // inside a generator whose slot is empty, write the caller's exception into the generator's slot, where it would
-// stay after the caller's handler ends. So the innermost slot is emptied for a moment: if what shows then is no
-// longer what showed before, the slot held it and gets it back; otherwise it held nothing (or the very exception
-// below it, which shows through it alike) and is emptied again at the end.
+// stay after the caller's handler ends. So the innermost slot is emptied, and whether it held the exception that
+// showed is told by that exception losing the slot's reference (ours keeps it alive): only then is it put back.
+// Comparing with what shows once the slot is empty could not tell a slot holding the very exception below it
+// (a generator that handles what its caller handles) from an empty one.
 Handling::Handling(Obj exc) noexcept {
     Ref shown = Ref::steal(PyErr_GetHandledException());
+    const Py_ssize_t held = shown ? Py_REFCNT(shown.get()) : 0;
     PyErr_SetHandledException(Py_None);
-    Ref below = Ref::steal(PyErr_GetHandledException());
-    if (shown.get() != below.get()) previous_ = std::move(shown);
+    if (shown && Py_REFCNT(shown.get()) < held) previous_ = std::move(shown);
     PyErr_SetHandledException(exc);
 }
 

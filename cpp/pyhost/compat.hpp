@@ -20,14 +20,19 @@ inline int get_optional_attr(PyObject* obj, PyObject* name, PyObject** result) {
 #endif
 }
 
-/// A class's own namespace. From 3.12 the static types of the interpreter itself (`object`, `dict`, ...) keep
-/// theirs apart from the type object, where only `PyType_GetDict` reaches it; a heap type, which every class
-/// statement makes, still has it in `tp_dict`, read there without a call.
-inline Ref type_dict(PyTypeObject* type) {
+/// A class's own namespace, borrowed. From 3.12 the interpreter's own static types (`object`, `dict`, ...) keep
+/// theirs apart from the type object, where only `PyType_GetDict` reaches it, and `keep` then holds it; every
+/// other type, each that a class statement makes among them, still has it in `tp_dict`, read there without a call.
+inline PyObject* type_dict(PyTypeObject* type, Ref& keep) {
 #if PY_VERSION_HEX >= 0x030C0000
-    if (!(type->tp_flags & Py_TPFLAGS_HEAPTYPE)) return Ref::steal(PyType_GetDict(type));
+    if (!type->tp_dict) {
+        keep = Ref::steal(PyType_GetDict(type));
+        return keep.get();
+    }
+#else
+    (void)keep;
 #endif
-    return Ref::borrow(type->tp_dict);
+    return type->tp_dict;
 }
 
 }  // namespace pyhost

@@ -35,11 +35,13 @@ bool has_own_attributes(PyObject* self) {
 }
 
 // What the interpreter's lookup of `name` on a class finds: the value in the first class along `mro` whose own
-// namespace holds it, borrowed from that namespace, or null. A comparison of keys that fails reads as absence,
+// namespace holds it, borrowed from that namespace (which its class, or the interpreter for its own types,
+// keeps), or null. A comparison of keys that fails reads as absence,
 // as in the interpreter's own lookup, which drops the error; the generic path then looks the name up itself.
 PyObject* class_lookup(PyObject* mro, PyObject* name) {
     for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
-        const Ref dict = pyhost::type_dict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)));
+        Ref keep;
+        PyObject* dict = pyhost::type_dict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)), keep);
         if (!dict) continue;
         if (PyObject* found = pyhost::api(PyDict_GetItemWithError, dict, name)) return found;
         if (PyErr_Occurred()) {
@@ -53,7 +55,8 @@ PyObject* class_lookup(PyObject* mro, PyObject* name) {
 // Whether the instance's own attribute lookup gives `self.<step>` as the class's step bound to the instance,
 // which is what the interpreter calls when the instance holds nothing of that name (a bound method of the same
 // step on the same instance, held by the instance, calls the same code). Asked of the generic lookup, which
-// makes that bound method, rather than of the instance's __dict__, which asking for would create.
+// makes that bound method, rather than of the instance's __dict__, which asking for would create. Making it may
+// start a collection, whose Python code could replace a step as it could during the native report itself.
 int bound_step(PyObject* self, PyObject* name, PyObject* function_type, const pyhost::MethodSpec* step) {
     const Ref found = Ref::steal(pyhost::api(PyObject_GenericGetAttr, self, name));
     if (!found) return -1;

@@ -10,7 +10,7 @@ import types
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
-from reliability_support import legacy_str
+from reliability_support import legacy_str, needs_legacy_str
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -257,9 +257,35 @@ class OwnLookup(RundownWriter):
         return super().__getattribute__(name)
 
 
-@pytest.mark.parametrize("cls, path", [(RundownWriter, "native"), (Plain, "native"), (PassThrough, "generic"), (OwnLookup, "generic")])
+class BuiltinFirst(dict, RundownWriter):
+    """Every step is looked for in a namespace of the interpreter's own type first (kept apart from it from 3.12)."""
+
+
+class BuiltinFirstOverride(dict, PassThrough):
+    pass
+
+
+@pytest.mark.parametrize("cls, path", [(RundownWriter, "native"), (Plain, "native"), (PassThrough, "generic"),
+                                       (OwnLookup, "generic"), (BuiltinFirst, "native"),
+                                       (BuiltinFirstOverride, "generic")])
 def test_guard_per_class(compiles, cls, path):
     assert path_of(cls(), compiles) == path
+
+
+# What an instance holds under a step's name, made from the instance itself, and the path that it takes.
+INSTANCE_ATTRIBUTES = [
+    (lambda w: w._render_blocks, "native"),  # the step bound to the instance: the very code the class gives
+    (lambda w: RundownWriter()._render_blocks, "generic"),  # bound to another instance
+    (lambda w: types.MethodType(RundownWriter.__dict__["_render_blocks"], w), "native"),  # the same binding, made anew
+    (lambda w: types.MethodType(lambda self, blocks: RundownWriter._render_blocks(self, blocks), w), "generic"),
+]
+
+
+@pytest.mark.parametrize("make, path", INSTANCE_ATTRIBUTES)
+def test_guard_per_instance_attribute(compiles, make, path):
+    writer = Plain()
+    writer._render_blocks = make(writer)
+    assert path_of(writer, compiles) == path
 
 
 def test_class_attribute_switches_at_the_next_call_and_back(compiles, monkeypatch):
@@ -415,6 +441,7 @@ def test_pipe_rows_of_every_short_length_split_alike(wide):
                 assert_same({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})
 
 
+@needs_legacy_str
 def test_strings_stored_apart_from_their_object_read_alike():
     text = "## 标题\n- item\n| a | b |\n| --- | --- |\n| 1 | 2 |\nline\x0bsplit"
     blocks = [{"type": "table_row", "cells": [legacy_str("x"), legacy_str("y\nz")]}]

@@ -9,7 +9,7 @@ import textwrap
 
 import pytest
 
-from reliability_support import SANITIZED, legacy_str, realistic_record, run_python
+from reliability_support import SANITIZED, legacy_str, needs_legacy_str, realistic_record, run_python
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -164,6 +164,7 @@ def test_code_run_by_the_guard_cannot_hide_an_override(probe, where):
     assert writer.format_data({"answers": [{"text": "body"}]}) == "TAGGED"
 
 
+@needs_legacy_str
 @pytest.mark.parametrize("make_ready", [False, True])
 def test_strs_not_yet_ready_read_as_their_text(make_ready):
     def legacy(text):

@@ -194,6 +194,61 @@ def test_a_caller_s_handled_exception_survives_the_conversion(tmp_path):
         assert raised.value.__cause__.__context__ is outer
 
 
+def _load_and_look(service, seen):
+    seen.append(sys.exc_info()[1])
+    with pytest.raises(PromptPoolNotReadyError):
+        service.load_templates()
+    seen.append(sys.exc_info()[1])
+
+
+def _load_in_generator(service, own):
+    """Loads a missing bank in the generator's own frame, inside a handler of its own when `own` is an exception,
+    and yields what the generator sees as handled before the load and after it, then once resumed."""
+    seen = []
+    if own is None:
+        _load_and_look(service, seen)
+        yield seen
+        seen.append(sys.exc_info()[1])
+        yield seen
+        return
+    try:
+        raise own
+    except BaseException:
+        _load_and_look(service, seen)
+        yield seen
+        seen.append(sys.exc_info()[1])
+        yield seen
+
+
+# (the generator's own handled exception, whether the caller handles one while the load runs, and what the
+# generator sees before, after and once resumed outside the caller's handler: "outer", "own" or None)
+HANDLED_IN_GENERATORS = [
+    ("none", False, [None, None, None]),
+    ("none", True, ["outer", "outer", None]),
+    ("own", False, ["own", "own", "own"]),
+    ("own", True, ["own", "own", "own"]),
+    ("the caller's", True, ["outer", "outer", "outer"]),  # its slot holds the very exception below it
+]
+
+
+@pytest.mark.parametrize("own, caller_handles, expected", HANDLED_IN_GENERATORS)
+def test_the_handled_exception_of_a_generator_that_loads(tmp_path, own, caller_handles, expected):
+    outer, mine = ValueError("outer"), KeyError("own")
+    names = {None: None, id(outer): "outer", id(mine): "own"}
+    own_exception = {"none": None, "own": mine, "the caller's": outer}[own]
+    steps = _load_in_generator(PromptPoolService(str(tmp_path)), own_exception)
+    if caller_handles:
+        try:
+            raise outer
+        except ValueError:
+            seen = next(steps)
+    else:
+        seen = next(steps)
+    assert sys.exc_info()[1] is None
+    seen = next(steps)
+    assert [names[id(e)] if e is not None else None for e in seen] == expected
+
+
 ANY = st.none() | st.booleans() | st.floats() | st.text(max_size=3) | st.sampled_from(["1", " -2 ", [], {}])
 
 

@@ -5,10 +5,13 @@ import decimal
 import fractions
 import inspect
 import re
+import sys
 import textwrap
 import types
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
@@ -129,6 +132,69 @@ def test_arity_errors_read_like_cpython(writer, name, args, kwargs):
         getattr(writer, name)(*args, **kwargs)
     with pytest.raises(TypeError) as theirs:
         _python_twin(name)(writer, *args, **kwargs)
+    assert str(ours.value) == str(theirs.value)
+
+
+class Unequal(str):
+    """A keyword whose text is a parameter's name but whose comparison denies it."""
+
+    __hash__ = str.__hash__
+
+    def __eq__(self, other):
+        return False
+
+
+# (method, keyword, the name that CPython 3.13 and later suggest for it, or None). Older interpreters suggest none.
+UNEXPECTED_KEYWORDS = [
+    ("_parse_pipe_row", "lines", "line"),
+    ("_parse_pipe_row", "Line", "line"),
+    ("_parse_pipe_row", "LINE", None),  # a change of case costs half an edit, four of them too much
+    ("_parse_pipe_row", "sel", "self"),
+    ("_parse_pipe_row", "linés", None),  # measured in UTF-8 bytes
+    ("_parse_pipe_row", "\udcffline", None),  # not writable in UTF-8
+    ("_parse_pipe_row", "line" + "s" * 37, None),  # beyond 40 bytes once the common prefix is set aside
+    ("_parse_pipe_row", "x", None),
+    ("_parse_pipe_row", Unequal("line"), None),
+    ("_format_link_items", "include_sources", "include_source"),
+    ("_format_link_items", "raw_item", "raw_items"),
+    ("_format_section", "questions", "question"),
+    ("_format_section", "indx", "index"),
+]
+
+
+@pytest.mark.parametrize("name, keyword, suggested", UNEXPECTED_KEYWORDS)
+def test_unexpected_keywords_read_like_cpython(writer, name, keyword, suggested):
+    with pytest.raises(TypeError) as ours:
+        getattr(writer, name)(**{keyword: 1})
+    with pytest.raises(TypeError) as theirs:
+        _python_twin(name)(writer, **{keyword: 1})
+    assert str(ours.value) == str(theirs.value)
+    hint = f". Did you mean '{suggested}'?" if suggested and sys.version_info >= (3, 13) else ""
+    assert str(ours.value).endswith(f"got an unexpected keyword argument '{keyword}'{hint}")
+
+
+@st.composite
+def near_names(draw):
+    """A parameter's name with a stretch replaced, and perhaps part of it in the other case."""
+    base = draw(st.sampled_from(["self", "raw_items", "include_source", "index", "question", "lines", "start_index"]))
+    i = draw(st.integers(0, len(base)))
+    j = draw(st.integers(i, len(base)))
+    name = base[:i] + draw(st.text(alphabet="aeinorstx_SIé", max_size=4)) + base[j:]
+    k = draw(st.integers(0, len(name)))
+    return name[:k] + name[k:].swapcase() if draw(st.booleans()) else name
+
+
+@settings(max_examples=300, deadline=None)
+@given(name=st.sampled_from(["_format_link_items", "_format_section", "_parse_markdown_table"]),
+       keyword=near_names() | st.text(alphabet="aeilmnorstuwxdqIS_é", min_size=1, max_size=45))
+def test_any_unexpected_keyword_reads_like_cpython(name, keyword):
+    writer = RundownWriter()
+    if not keyword or keyword in inspect.signature(getattr(RundownWriter, name)).parameters:
+        return
+    with pytest.raises(TypeError) as ours:
+        getattr(writer, name)(**{keyword: 1})
+    with pytest.raises(TypeError) as theirs:
+        _python_twin(name)(writer, **{keyword: 1})
     assert str(ours.value) == str(theirs.value)
 
 

@@ -32,9 +32,13 @@ public:
     Handling& operator=(const Handling&) = delete;
 
 private:
-    _PyErr_StackItem* item_;
-    PyObject* previous_;  // owned; what the handled-exception slot held before, possibly null
+    Ref previous_;  // what the innermost handled-exception slot held before, possibly null
 };
+
+/// The interpreter's TypeError for a keyword argument `key` that names no parameter of the function `qualname`,
+/// whose parameters, each of which may be given by keyword, are the `names` (a tuple) up to `count`. From 3.13 on
+/// it suggests the nearest of them, as the interpreter does.
+[[noreturn]] void raise_unexpected_keyword(PyObject* qualname, PyObject* key, PyObject* names, Py_ssize_t count);
 
 /// `raise exc`: an exception instance, or a class called without arguments; TypeError for anything else.
 [[noreturn]] void raise(Obj exc);

@@ -2,6 +2,7 @@
 // and the attributes that make `inspect` and `help()` see a method like a Python function.
 #include "pyhost/function.hpp"
 
+#include "pyhost/errors.hpp"
 #include "pyhost/ops.hpp"
 
 #include <structmember.h>
@@ -99,11 +100,7 @@ void bind(const Function* f, PyObject* const* args, Py_ssize_t nargs, PyObject* 
                 if (PyTuple_GET_ITEM(f->varnames, j) == key) slot = j;
             for (Py_ssize_t j = 0; j < f->nslots && slot < 0; ++j)
                 if (equals(PyTuple_GET_ITEM(f->varnames, j), key)) slot = j;
-            if (slot < 0) {
-                // %S runs the key's __str__, which a str subclass may define.
-                api([&] { return PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", f->qualname, key); });
-                throw Error{};
-            }
+            if (slot < 0) raise_unexpected_keyword(f->qualname, key, f->varnames, f->nslots);
             if (slots[slot]) {
                 api([&] { return PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", f->qualname, key); });
                 throw Error{};

@@ -1,6 +1,7 @@
 // Plain classes made by calling `type` itself, so that they are exactly what a class statement makes.
 #include "pyhost/plain_class.hpp"
 
+#include "pyhost/compat.hpp"
 #include "pyhost/ops.hpp"
 
 namespace pyhost {
@@ -47,7 +48,7 @@ bool initializing(Obj spec) {
 // sys.modules, else the interpreter's ImportError with its message, `name` and `path`.
 Ref import_from(Obj mod, Obj name) {
     PyObject* found = nullptr;
-    if (check(api(_PyObject_LookupAttr, mod, name, &found))) return Ref::steal(found);
+    if (check(api(get_optional_attr, mod, name, &found))) return Ref::steal(found);
     Ref package = Ref::steal(api(PyObject_GetAttr, mod, intern("__name__")));
     if (package && !PyUnicode_Check(package.get())) package = Ref{};
     if (package) {

@@ -3,6 +3,8 @@
 // remembered from one call to the next, and nothing is created on the instance.
 #include "rundown/guard.hpp"
 
+#include "pyhost/compat.hpp"
+
 #include "rundown/state.hpp"
 
 namespace rundown {
@@ -36,25 +38,52 @@ bool has_own_attributes(PyObject* self) {
     return seen.other;
 }
 
+// What the interpreter's lookup of `name` on a class finds: the value in the first class along `mro` whose own
+// namespace holds it, borrowed from that namespace (which its class, or the interpreter for its own types,
+// keeps), or null. A comparison of keys that fails reads as absence,
+// as in the interpreter's own lookup, which drops the error; the generic path then looks the name up itself.
+PyObject* class_lookup(PyObject* mro, PyObject* name) {
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro); ++i) {
+        Ref keep;
+        PyObject* dict = pyhost::type_dict(reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i)), keep);
+        if (!dict) continue;
+        if (PyObject* found = pyhost::api(PyDict_GetItemWithError, dict, name)) return found;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+// Whether the instance's own attribute lookup gives `self.<step>` as the class's step bound to the instance,
+// which is what the interpreter calls when the instance holds nothing of that name (a bound method of the same
+// step on the same instance, held by the instance, calls the same code). Asked of the generic lookup, which
+// makes that bound method, rather than of the instance's __dict__, which asking for would create. Making it may
+// start a collection, whose Python code could replace a step as it could during the native report itself.
+int bound_step(PyObject* self, PyObject* name, PyObject* function_type, const pyhost::MethodSpec* step) {
+    const Ref found = Ref::steal(pyhost::api(PyObject_GenericGetAttr, self, name));
+    if (!found) return -1;
+    return PyMethod_Check(found.get()) && PyMethod_GET_SELF(found.get()) == self &&
+           pyhost::spec_of(PyMethod_GET_FUNCTION(found.get()), function_type) == step;
+}
+
 // Whether `self.<step>` finds the step's own method for every step, as the interpreter finds a method it
 // calls: on the class first (where anything else, a descriptor of its own included, is a replacement and is
 // not called), then among the instance's own attributes, looked at without creating its __dict__.
 bool steps_untouched(const State& st, PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
+    // Held for the pass: a key's __eq__ may give the class other bases, which the next pass sees.
+    const Ref mro = Ref::borrow(Py_TYPE(self)->tp_mro);
+    if (!mro) return false;
     for (std::size_t i = 0; i < st.steps.size(); ++i) {
-        PyObject* found = pyhost::api(_PyType_Lookup, type, st.step_names[i].get());  // borrowed
-        if (pyhost::spec_of(found, st.function_type.get()) != &st.steps[i]) {
-            if (PyErr_Occurred()) throw pyhost::Error{};
-            return false;
-        }
+        PyObject* found = class_lookup(mro.get(), st.step_names[i].get());
+        if (pyhost::spec_of(found, st.function_type.get()) != &st.steps[i]) return false;
     }
     if (!has_own_attributes(self)) return true;
-    for (const Ref& name : st.step_names) {
-        PyObject* found = nullptr;
-        const int unbound = pyhost::api(_PyObject_GetMethod, self, name.get(), &found);
-        const Ref held = Ref::steal(found);
-        if (!found) return clear_error();
-        if (!unbound) return false;  // an attribute of the instance's own
+    for (std::size_t i = 0; i < st.steps.size(); ++i) {
+        const int bound = bound_step(self, st.step_names[i].get(), st.function_type.get(), &st.steps[i]);
+        if (bound < 0) return clear_error();
+        if (!bound) return false;  // an attribute of the instance's own
     }
     return true;
 }

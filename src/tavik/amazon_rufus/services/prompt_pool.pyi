@@ -1,5 +1,7 @@
 """默认题库读取服务。"""
 
+# A compiled module, built for CPython 3.11, 3.12 and 3.13.
+
 import json as json
 from pathlib import Path as Path
 from typing import Any

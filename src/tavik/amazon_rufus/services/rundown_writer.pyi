@@ -1,5 +1,7 @@
 """把 Rufus 运行结果渲染为终端报告。"""
 
+# A compiled module, built for CPython 3.11, 3.12 and 3.13.
+
 import re as re
 from typing import Any as Any
 

@@ -7,17 +7,12 @@ import time
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record
+from reliability_support import SANITIZED, Generic, realistic_record
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
 SCALE = 0.2 if SANITIZED else 1.0
 BOUND = 40  # ten times the input in at most forty times the time
-
-
-class Generic(RundownWriter):
-    def _question_at(self, questions, index):
-        return super()._question_at(questions, index)
 
 
 def seconds(call):

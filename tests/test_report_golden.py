@@ -1,23 +1,22 @@
 """Golden reports: whole reports and single steps written out as literal text, so that any change to a line of
 the report fails deterministically. Every case runs on the native report and on the generic one, forced both by
-replacing the module's `re` and by a subclass that overrides one step with a plain call of the original."""
+replacing the module's `re` and by a subclass that overrides one step with a plain call of the original; the
+whole reports also on the plain-Python writer of bench/."""
 
 import re
 import types
 
 import pytest
 
+from reliability_support import Generic, ReferenceWriter
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 from test_report import LINKS  # the worked example of a link list
 
-
-class PassThrough(RundownWriter):
-    def _format_link_items(self, raw_items, *, include_source):
-        return super()._format_link_items(raw_items, include_source=include_source)
+MODULE_PATHS = ["native", "generic-re", "generic-subclass"]
 
 
-@pytest.fixture(params=["native", "generic-re", "generic-subclass"])
+@pytest.fixture(params=[*MODULE_PATHS, "reference"])
 def path(request, monkeypatch):
     if request.param == "generic-re":
         monkeypatch.setattr(rundown_writer, "re", types.SimpleNamespace(match=re.match))
@@ -26,7 +25,7 @@ def path(request, monkeypatch):
 
 @pytest.fixture
 def writer(path):
-    return PassThrough() if path == "generic-subclass" else RundownWriter()
+    return {"generic-subclass": Generic, "reference": ReferenceWriter}.get(path, RundownWriter)()
 
 
 # -- Small records, one rule or one group of rules each. ----------------------------------------------
@@ -786,6 +785,7 @@ STEPS = [
 ]
 
 
+@pytest.mark.parametrize("path", MODULE_PATHS, indirect=True)  # the plain-Python writer lacks some steps
 @pytest.mark.parametrize("step, expected", STEPS)
 def test_step(writer, step, expected):
     assert step(writer) == expected

@@ -3,21 +3,7 @@
 import pytest
 from hypothesis import given, strategies as st
 
-
-def text(t):
-    return {"kind": "text", "text": t}
-
-
-def heading(level, t):
-    return {"kind": "heading", "level": level, "text": t}
-
-
-def item(t):
-    return {"kind": "list_item", "text": t}
-
-
-def table(header, rows):
-    return {"kind": "table", "header": header, "rows": rows}
+from reliability_support import heading, item, table, text
 
 
 @pytest.mark.parametrize(

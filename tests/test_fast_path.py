@@ -120,10 +120,9 @@ def test_native_report_on_known_texts(text):
         [{"type": "list_item", "text": "a\r"}, {"type": "list_item", "text": "\rb"}],
     ],
 )
-def test_native_report_on_edge_blocks(blocks):
+def test_native_report_on_edge_blocks(writer, reference, blocks):
     same_report({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
-    assert RundownWriter()._build_structured_answer_blocks(blocks) == int_levels(
-        ReferenceWriter()._build_structured_answer_blocks(blocks))
+    assert writer._build_structured_answer_blocks(blocks) == int_levels(reference._build_structured_answer_blocks(blocks))
 
 
 def _with_deleted_entries():

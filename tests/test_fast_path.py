@@ -25,7 +25,7 @@ NEAR_MISSES = [
     "# Title", "#NoSpace", "####### x", "###### six", "## Title ##", "#", "# ", "-item", "- item", "* star", "• dot",
     "+ plus", "1.5 kg", "1. one", "12) twelve", "\u0663. three", "---", "|-|-|", "||a|b||", "| --- | :---: |",
     "| a | b |", "| 1 | 2 | 3 |", "a | b", "| a |", "| - | - |", "```", "```py", "  indented", "  - sub",
-    "plain words", "中文段落", "\ud800", "\udfff lone", "x\x00y", "", "   ", "| :-: | --- |", "|---|---|",
+    "plain words", "中文段落", "\ud800", "\udfff lone", "x\x00y", "", "   ", "| :-: | --- |", "|---|---|", "|--|:--:|",
 ]
 fragment = st.one_of(st.sampled_from(NEAR_MISSES), st.sampled_from(SPACES), st.text(max_size=6))
 line = st.lists(fragment, max_size=4).map("".join)
@@ -97,6 +97,7 @@ def test_native_text_walk_equals_generic(text, summary):
         "p \u2028\n  q\r\n\r\n\r\nr\rs",
         "```\n  \x0b  \n\n```",
         "| a | b |\n|---|---|\n| c | d |\n|---|---|\n| e | f |",
+        "| a | b |\n|--|:--:|\n| 1 | 2 |\n\n| a | b |\n| :---: | --: |\n| 1 | 2 |",
         "| a | b |\n|---|---|\n\n| c | d |\n|---|---|\n| 1 | 2 | 3 |",
         "| a | b | c |\n| --- | --- | --- |\n| 1 | |\n| 1 | 2 | 3 | 4 | 5 |",
         "x\r",

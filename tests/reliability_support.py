@@ -13,6 +13,7 @@ import subprocess
 import sys
 import textwrap
 import tracemalloc
+from pathlib import Path
 
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -82,6 +83,37 @@ def item(t):
 
 def table(header, rows):
     return {"kind": "table", "header": header, "rows": rows}
+
+
+class Boom(Exception):
+    """An error of the tests' own, raised by the hostile values below."""
+
+
+class IndexRaises:
+    def __index__(self):
+        raise Boom("index")
+
+
+class StrRaises:
+    def __str__(self):
+        raise Boom("str")
+
+
+BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
+
+
+def write_bank(skills, content) -> Path:
+    """The question bank under the skills directory `skills`: `content` as bytes or text, or a directory where the
+    file should be (None)."""
+    path = Path(skills) / BANK
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if content is None:
+        path.mkdir()
+    elif isinstance(content, str):
+        path.write_text(content)
+    else:
+        path.write_bytes(content)
+    return path
 
 
 # An answer of many sections' worth of every construct.

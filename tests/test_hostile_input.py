@@ -8,16 +8,12 @@ import sys
 
 import pytest
 
-from reliability_support import SANITIZED, run_python, same_report, shared, walk
+from reliability_support import SANITIZED, Boom, IndexRaises, StrRaises, run_python, same_report, shared, walk, write_bank
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.domain import models
 from tavik.amazon_rufus.services import prompt_pool
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
-
-
-class Boom(Exception):
-    pass
 
 
 def assert_raises_cleanly(call, inputs, error_type, message=None):
@@ -42,11 +38,6 @@ def assert_raises_cleanly(call, inputs, error_type, message=None):
 
 
 # -- Numbers converted on entry. --------------------------------------------------------------------------------
-
-class IndexRaises:
-    def __index__(self):
-        raise Boom("index")
-
 
 class IndexWrongType:
     def __index__(self):
@@ -126,11 +117,6 @@ class BoolRaises:
 class BoolWrongType:
     def __bool__(self):
         return 1
-
-
-class StrRaises:
-    def __str__(self):
-        raise Boom("str")
 
 
 class StrWrongType:
@@ -544,9 +530,7 @@ def test_positions_whose_comparison_fails_propagate_from_the_sort(monkeypatch):
 
 
 def test_loading_inside_a_constructor_called_by_loading(tmp_path, monkeypatch):
-    bank = tmp_path / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    bank.parent.mkdir(parents=True)
-    bank.write_text('{"items": [{"id": 1, "questions": [{"id": 1}, {"id": 2}]}]}')
+    write_bank(tmp_path, '{"items": [{"id": 1, "questions": [{"id": 1}, {"id": 2}]}]}')
     service = PromptPoolService(str(tmp_path))
     nested = []
 

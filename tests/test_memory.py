@@ -8,10 +8,12 @@ from pathlib import Path
 
 import pytest
 
-from reliability_support import SANITIZED, Generic, assert_loop_keeps_nothing, realistic_record, run_python
+from reliability_support import (SANITIZED, Boom, Generic, IndexRaises, StrRaises, assert_loop_keeps_nothing,
+                                 realistic_record, run_python, write_bank)
 from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+from test_prompt_pool_loading import BAD_FILES as LOADING_BAD_FILES
 
 RECORD = realistic_record()
 TEXT = RECORD["answers"][0]["text"]
@@ -21,24 +23,10 @@ ANSWER = RECORD["answers"][0]
 BLOCKS = ANSWER["blocks"]
 
 
-class Boom(Exception):
-    pass
-
-
-class RaisingText:
-    def __str__(self):
-        raise Boom("no text")
-
-
-class RaisingIndex:
-    def __index__(self):
-        raise Boom("no index")
-
-
 HOSTILE = [
     {"answers": [{"text": TEXT, "summaryText": object()}]},  # not plain: the generic path
-    {"answers": [{"text": RaisingText()}]},
-    {"answers": [{"blocks": [{"type": "table_row", "cells": [RaisingText()]}]}]},
+    {"answers": [{"text": StrRaises()}]},
+    {"answers": [{"blocks": [{"type": "table_row", "cells": [StrRaises()]}]}]},
     {"answers": [{"text": 10**5000}]},  # str() refuses the number
     {"answers": [{"blocks": type("Blocks", (list,), {})([{"type": "paragraph", "text": "p"}])}]},
 ]
@@ -75,7 +63,7 @@ WRITER_CALLS = [
     # Error paths: argument checks, binding, conversions and exceptions from the record's values.
     ("format_data", (type("Data", (dict,), {})(),), {}, TypeError),
     ("format_data", (), {"data": RECORD, "extra": 1}, TypeError),
-    ("_question_at", (["a"], RaisingIndex()), {}, Boom),
+    ("_question_at", (["a"], IndexRaises()), {}, Boom),
     ("_normalize_row_cells", (["a"], "2"), {}, TypeError),
     ("_format_link_items", ([],), {}, TypeError),
     ("_parse_markdown_table", (["| a | b |", "| --- | --- |", None], 0), {}, AttributeError),
@@ -212,42 +200,16 @@ def test_peak_memory_of_wide_rows_and_many_parts(case):
 
 # -- The question bank. --------------------------------------------------------------------------------------
 
-BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
 TEMPLATE = {"id": "7", "description": None, "preferred_version_index": True, "created_at": {"at": [1]},
             "questions": [{"id": 2, "text": "b", "position": 3}, "skip", {"id": 1, "position": -1.5}]}
 
-# The bad files of the loading tests, and what each raises.
-BAD_FILES = [
-    (b"", PromptPoolNotReadyError),
-    (b'{"items": [{"id": 1', PromptPoolNotReadyError),
-    (b"\xef\xbb\xbf{}", PromptPoolNotReadyError),
-    (b'{"items": "\xff"}', UnicodeDecodeError),
-    (b"[]", AttributeError),
-    (b'"items"', AttributeError),
-    (b'{"other": []}', PromptPoolNotReadyError),
-    (b'{"items": null}', PromptPoolNotReadyError),
-    (b'{"items": {"0": {}}}', PromptPoolNotReadyError),
-    (b'{"items": 1}', PromptPoolNotReadyError),
-    (b'{"items": []}', PromptPoolNotReadyError),
-    (b'{"items": [{}]}', PromptPoolNotReadyError),
-    (b'{"items": [{"questions": ["q", 1, null, []]}]}', PromptPoolNotReadyError),
-    (b'{"items": ["x"]}', TypeError),
-    (b'{"items": [{"questions": null}]}', TypeError),
-    (b'{"items": [{"questions": [{"position": "first"}]}]}', ValueError),
-    (b'{"items": [{"id": Infinity}]}', OverflowError),
-    (None, IsADirectoryError),  # a directory where the file should be
-    ("missing", PromptPoolNotReadyError),
-]
+# The bad files of the loading tests, and a missing one.
+BAD_FILES = [(content, error) for _, content, error, _ in LOADING_BAD_FILES] + [("missing", PromptPoolNotReadyError)]
 
 
 def make_bank(skills: Path, content) -> PromptPoolService:
-    path = skills / BANK
     if content != "missing":
-        path.parent.mkdir(parents=True)
-        if content is None:
-            path.mkdir()
-        else:
-            path.write_bytes(content)
+        write_bank(skills, content)
     return PromptPoolService(str(skills))
 
 

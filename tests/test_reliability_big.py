@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record
+from reliability_support import SANITIZED, realistic_record, write_bank
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -98,9 +98,7 @@ def test_a_20_mb_question_bank_loads(tmp_path):
     n_templates = size // template_size + 1
     items = [{"id": i, "description": f"t{i}", "questions": [dict(question, id=k, position=-k) for k in range(per_template)]}
              for i in range(n_templates)]
-    path = tmp_path / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    path.parent.mkdir(parents=True)
-    path.write_text(json.dumps({"items": items}))
+    path = write_bank(tmp_path, json.dumps({"items": items}))
     assert path.stat().st_size >= size
     templates = PromptPoolService(str(tmp_path)).load_templates()
     assert len(templates) == n_templates and templates[-1].id == n_templates - 1

@@ -10,7 +10,7 @@ import os
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from reliability_support import same_report
+from reliability_support import same_report, write_bank
 from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
@@ -105,9 +105,7 @@ bank_bytes = st.one_of(
 @given(content=bank_bytes)
 def test_any_bank_file_loads_or_raises_a_listed_error(tmp_path_factory, content):
     skills = tmp_path_factory.mktemp("bank")
-    path = skills / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    path.parent.mkdir(parents=True)
-    path.write_bytes(content)
+    write_bank(skills, content)
     try:
         templates = PromptPoolService(str(skills)).load_templates()
     except PromptPoolNotReadyError as error:

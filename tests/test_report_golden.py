@@ -11,9 +11,18 @@ import pytest
 from reliability_support import Generic, ReferenceWriter
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
-from test_report import LINKS  # the worked example of a link list
 
 MODULE_PATHS = ["native", "generic-re", "generic-subclass"]
+
+# The worked example of a link list.
+LINKS = [
+    "  B000000003  ",
+    {"asin": "B000000001", "title": "Trail jacket", "href": "/dp/B000000001", "source": "similar",
+     "description": "Packs into its own pocket"},
+    {"href": "/dp/B000000002"},
+    {"source": "similar"},
+    None,
+]
 
 
 @pytest.fixture(params=[*MODULE_PATHS, "reference"])
@@ -755,32 +764,6 @@ STEPS = [
         [{"type": "text", "text": "Intro"}, {"type": "heading", "text": "Pros", "level": 2},
          {"type": "list", "items": ["fast", "light"]}, {"type": "table", "header": ["a", "b"], "rows": [["1", "2"]]}],
         id="display-blocks",
-    ),
-    pytest.param(
-        lambda w: w._render_blocks([
-            {"type": "heading", "text": "Spec", "level": 1}, {"type": "list", "items": ["a", "b"]},
-            {"type": "table", "header": ["K", "V"], "rows": [["x", "1"]]}, {"type": "text", "text": "Done"},
-            {"type": "table", "header": [], "rows": []}, {"type": "text", "text": "  "}, {"type": "text", "text": "b"},
-        ]),
-        ["### Spec", "", "- a", "- b", "", "| K | V |", "| --- | --- |", "| x | 1 |", "", "Done", "", "", "", "b"],
-        id="render",
-    ),
-    pytest.param(
-        lambda w: [w._collapse_blank_lines(text) for text in ("a\n\n\n  \nb  \n\n", "\n\n x", "\n \n", "a\r\nb\rc",
-                                                                 "a\x0b\x0cb\x1c\x1d\x1ec\x85\u2028\u2029d\u3000")],
-        ["a\n\nb", "\n x", "", "a\nb\nc", "a\n\nb\n\nc\n\nd"],
-        id="collapse",
-    ),
-    pytest.param(
-        lambda w: w._parse_markdown_table(
-            ["| a | b |", "| --- | --- |", "| c | d |", "| --- | --- |", "| e | f |"], 0),
-        ({"kind": "table", "header": ["a", "b"], "rows": [["c", "d"]]}, 3),
-        id="table-ends-at-second-delimiter",
-    ),
-    pytest.param(
-        lambda w: [w._normalize_row_cells(["a", "b", "c", "d"], width) for width in (1, 2, 4, 6)],
-        [["a | b | c | d"], ["a", "b | c | d"], ["a", "b", "c", "d"], ["a", "b", "c", "d", "", ""]],
-        id="row-squaring",
     ),
 ]
 

@@ -2,7 +2,8 @@
 
 Run: python bench/bench_report.py [--quick]
 
-Prints, per case, the median time per report of the native path, of the generic path (forced by a subclass
+Prints, per case (among them the realistic record and the same with emoji-heavy text, whose strs store 4 bytes
+per character), the median time per report of the native path, of the generic path (forced by a subclass
 that replaces one step) and of the same rules written as plain Python (reference_writer.py), timed in turn
 round after round, the medians of the per-round ratios of both to the native path, the report's output rate
 (MB/s of UTF-8), and for each scale series the growth exponent (log-log slope of time against size).
@@ -35,13 +36,6 @@ import corpus  # noqa: E402
 from reference_writer import ReferenceWriter  # noqa: E402
 
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter  # noqa: E402
-
-
-class Generic(RundownWriter):
-    """Replacing one step (by itself) sends every report down the generic path."""
-
-    def _render_blocks(self, blocks):
-        return super()._render_blocks(blocks)
 
 
 def batch_sizes(fns) -> list[int]:
@@ -100,7 +94,7 @@ def slope(sizes, times) -> float:
 
 
 def measure(name, record, budget, generic=True, max_runs=200, faults=None):
-    fast, slow, python = RundownWriter(), Generic(), ReferenceWriter()
+    fast, slow, python = RundownWriter(), corpus.Generic(), ReferenceWriter()
     report = fast.format_data(record)
     if generic:
         assert slow.format_data(record) == report, f"{name}: the native and generic paths disagree"
@@ -164,6 +158,7 @@ def main() -> None:
     print("-" * len(header))
     faults: list[float] = []
     measure("realistic: 50 answers x 2KB", corpus.realistic_record(), budget, faults=faults)
+    measure("emoji: 50 answers x 2KB", corpus.emoji_record(), budget)
 
     counts = [1, 10, 100] if args.quick else [1, 10, 100, 1000]
     times = [measure(f"answers: {n}", corpus.realistic_record(n), budget, generic=n <= 100)[0] for n in counts]
@@ -187,9 +182,10 @@ def main() -> None:
     print("minor page faults per realistic report: native {:.1f}, generic {:.1f}, python {:.1f}".format(*faults))
     if args.instructions:
         import instructions
-        instructions.main([])
+        for case in ("realistic", "emoji"):
+            instructions.main(["--case", case])
     else:
-        print("instructions per realistic report: python bench/instructions.py (valgrind --tool=callgrind)")
+        print("instructions per report: python bench/instructions.py [--case emoji] (valgrind --tool=callgrind)")
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@ import re
 
 import pytest
 
+import reliability_support
 from tavik.amazon_rufus.services import rundown_writer
 
 
@@ -27,3 +28,15 @@ def compiles(monkeypatch):
 
     monkeypatch.setattr(re, "_compile", counting)
     return seen
+
+
+@pytest.fixture
+def generic():
+    """A writer whose every report takes the generic path."""
+    return reliability_support.Generic()
+
+
+@pytest.fixture
+def reference():
+    """The report writer as plain Python (bench/reference_writer.py)."""
+    return reliability_support.ReferenceWriter()

@@ -1,21 +1,124 @@
-"""Shared by the reliability tests: a realistic record, the scale of the long loops, and measurements of what
-a loop of calls keeps (references, traced Python memory, resident memory including C++ allocations)."""
+"""Shared by the tests: the subclass that sends every report down the generic path, the plain-Python writer of
+bench/ and the check that all three write the same report, a realistic record, the scale of the long loops,
+and measurements of what a loop of calls keeps (references, traced Python memory, resident memory including
+C++ allocations)."""
 
 from __future__ import annotations
 
 import gc
+import importlib.util
 import os
 import random
 import subprocess
 import sys
 import textwrap
 import tracemalloc
+from pathlib import Path
+
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
 # .ci/run sets TAVIK_SANITIZED=1 for the run under AddressSanitizer, where every call is several times slower:
 # the loops then run a tenth of their calls and resident memory, which the sanitizer's quarantine of freed
 # blocks inflates, is not compared.
 SANITIZED = os.environ.get("TAVIK_SANITIZED") == "1"
 LOOP_CALLS = 2_000 if SANITIZED else 20_000
+
+BENCH = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "bench")
+
+
+class Generic(RundownWriter):
+    """Replaces no behaviour, but one replaced step sends every report down the generic path."""
+
+    def _render_blocks(self, blocks):
+        return super()._render_blocks(blocks)
+
+
+def _load_reference():
+    spec = importlib.util.spec_from_file_location("reference_writer", os.path.join(BENCH, "reference_writer.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.ReferenceWriter
+
+
+ReferenceWriter = _load_reference()
+
+
+def outcome(writer, record):
+    """The report, or the type of the exception raised instead."""
+    try:
+        return writer.format_data(record)
+    except Exception as error:  # the type is compared
+        return type(error)
+
+
+def same_report(record):
+    """The native report, checked equal to the generic path's and to the plain-Python writer's (or the same
+    exception type from all three)."""
+    native = outcome(RundownWriter(), record)
+    generic = outcome(Generic(), record)
+    assert native == generic, "the native and generic paths disagree"
+    assert native == outcome(ReferenceWriter(), record), "the module and the plain-Python writer disagree"
+    return native
+
+
+def int_levels(blocks):
+    """`blocks` with a heading's level True read as 1: the module gives the int, the plain-Python writer keeps
+    the bool, and both render it alike."""
+    return [dict(b, level=int(b["level"])) if isinstance(b, dict) and type(b.get("level")) is bool else b
+            for b in blocks]
+
+
+def text(t):
+    """An intermediate block of the text walk: a paragraph, a heading, a list item, a table."""
+    return {"kind": "text", "text": t}
+
+
+def heading(level, t):
+    return {"kind": "heading", "level": level, "text": t}
+
+
+def item(t):
+    return {"kind": "list_item", "text": t}
+
+
+def table(header, rows):
+    return {"kind": "table", "header": header, "rows": rows}
+
+
+class Boom(Exception):
+    """An error of the tests' own, raised by the hostile values below."""
+
+
+class IndexRaises:
+    def __index__(self):
+        raise Boom("index")
+
+
+class StrRaises:
+    def __str__(self):
+        raise Boom("str")
+
+
+BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
+
+
+def write_bank(skills, content) -> Path:
+    """The question bank under the skills directory `skills`: `content` as bytes or text, or a directory where the
+    file should be (None)."""
+    path = Path(skills) / BANK
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if content is None:
+        path.mkdir()
+    elif isinstance(content, str):
+        path.write_text(content)
+    else:
+        path.write_bytes(content)
+    return path
+
+
+# An answer of many sections' worth of every construct.
+LONG_ANSWER = {"text": "## 概览\n" + "".join(f"- item {i}\n  more\n| a | b {i} |\n| --- | --- |\n| 1 | 2 |\n\npara {i}\n"
+                                             for i in range(900))}
 
 PHRASES_EN = "waterproof seams breathable hood light pack fits true to size durable zipper vents".split()
 PHRASES_ZH = ["防水性能很好", "透气面料", "适合登山", "重量较轻", "性价比高", "做工扎实"]

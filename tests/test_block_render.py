@@ -133,6 +133,7 @@ def test_rendering_reads_blocks_through_get(writer):
         ("a\n\t\nb", "a\n\nb"),
         ("a\n\u3000\u3000\nb\u3000", "a\n\nb"),
         ("a\x0bb\x0cc\x1cd\x1de\x1ef\x85g\u2028h\u2029i", "a\nb\nc\nd\ne\nf\ng\nh\ni"),
+        ("a\x0b\x0cb\x1c\x1d\x1ec\x85\u2028\u2029d\u3000", "a\n\nb\n\nc\n\nd"),
         ("  keep leading  \n", "  keep leading"),
         ("x\ud800 \n\n\ny\x00", "x\ud800\n\ny\x00"),
     ],

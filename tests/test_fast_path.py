@@ -1,5 +1,6 @@
-"""The native report against the generic one: the same text, or the same exception type, for any record;
-and the guard that picks the native report only while nothing it reaches has been replaced."""
+"""The native report against the generic one and against the plain-Python writer of bench/: the same text,
+or the same exception type, for any record; and the guard that picks the native report only while nothing it
+reaches has been replaced."""
 
 import os
 import re
@@ -10,30 +11,10 @@ import types
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
-from reliability_support import legacy_str, needs_legacy_str
+from reliability_support import (LONG_ANSWER, Generic, ReferenceWriter, int_levels, legacy_str, needs_legacy_str,
+                                 same_report)
 from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
-
-
-def generic_report(record):
-    """The generic path, with Python's own `re.match` behind every pattern: the module's `re` is replaced."""
-    saved = rundown_writer.re
-    rundown_writer.re = types.SimpleNamespace(match=re.match)
-    try:
-        return outcome(record)
-    finally:
-        rundown_writer.re = saved
-
-
-def outcome(record):
-    try:
-        return RundownWriter().format_data(record)
-    except Exception as error:  # the type is compared
-        return type(error)
-
-
-def assert_same(record):
-    assert outcome(record) == generic_report(record)
 
 
 # -- Strategies: lines near every construct, every whitespace and line boundary, every JSON value. ------
@@ -45,7 +26,7 @@ NEAR_MISSES = [
     "# Title", "#NoSpace", "####### x", "###### six", "## Title ##", "#", "# ", "-item", "- item", "* star", "• dot",
     "+ plus", "1.5 kg", "1. one", "12) twelve", "\u0663. three", "---", "|-|-|", "||a|b||", "| --- | :---: |",
     "| a | b |", "| 1 | 2 | 3 |", "a | b", "| a |", "| - | - |", "```", "```py", "  indented", "  - sub",
-    "plain words", "中文段落", "\ud800", "\udfff lone", "x\x00y", "", "   ", "| :-: | --- |", "|---|---|",
+    "plain words", "中文段落", "\ud800", "\udfff lone", "x\x00y", "", "   ", "| :-: | --- |", "|---|---|", "|--|:--:|",
 ]
 fragment = st.one_of(st.sampled_from(NEAR_MISSES), st.sampled_from(SPACES), st.text(max_size=6))
 line = st.lists(fragment, max_size=4).map("".join)
@@ -97,13 +78,13 @@ pytestmark = pytest.mark.filterwarnings("ignore::hypothesis.errors.HypothesisWar
 @FAST
 @given(record)
 def test_native_report_equals_generic_report(rec):
-    assert_same(rec)
+    same_report(rec)
 
 
 @FAST
 @given(markdown, markdown)
 def test_native_text_walk_equals_generic(text, summary):
-    assert_same({"questions": [summary], "answers": [{"text": text, "summaryText": summary}]})
+    same_report({"questions": [summary], "answers": [{"text": text, "summaryText": summary}]})
 
 
 @pytest.mark.parametrize(
@@ -117,6 +98,7 @@ def test_native_text_walk_equals_generic(text, summary):
         "p \u2028\n  q\r\n\r\n\r\nr\rs",
         "```\n  \x0b  \n\n```",
         "| a | b |\n|---|---|\n| c | d |\n|---|---|\n| e | f |",
+        "| a | b |\n|--|:--:|\n| 1 | 2 |\n\n| a | b |\n| :---: | --: |\n| 1 | 2 |",
         "| a | b |\n|---|---|\n\n| c | d |\n|---|---|\n| 1 | 2 | 3 |",
         "| a | b | c |\n| --- | --- | --- |\n| 1 | |\n| 1 | 2 | 3 | 4 | 5 |",
         "x\r",
@@ -124,7 +106,7 @@ def test_native_text_walk_equals_generic(text, summary):
     ],
 )
 def test_native_report_on_known_texts(text):
-    assert_same({"answers": [{"text": text}, {"blocks": [{"type": "paragraph", "text": text}]}]})
+    same_report({"answers": [{"text": text}, {"blocks": [{"type": "paragraph", "text": text}]}]})
 
 
 @pytest.mark.parametrize(
@@ -136,11 +118,13 @@ def test_native_report_on_known_texts(text):
         [{"type": "table_row", "text": " | x"}, {"type": "table_row", "text": "y |  "}],
         [{"type": "table_row", "cells": ["a\nb", " c "]}, {"type": "table_row", "cells": [1.5, True, [1]]}],
         [{"type": "heading", "text": "H", "level": 10**40}, {"type": "heading", "text": "H", "level": -(10**40)}],
+        [{"type": "heading", "text": "H", "level": level} for level in (True, False, 0, 7, 2.5, "3", None)],
         [{"type": "list_item", "text": "a\r"}, {"type": "list_item", "text": "\rb"}],
     ],
 )
-def test_native_report_on_edge_blocks(blocks):
-    assert_same({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
+def test_native_report_on_edge_blocks(writer, reference, blocks):
+    same_report({"answers": [{"blocks": blocks, "summaryText": "s"}, {"blocks": blocks}]})
+    assert writer._build_structured_answer_blocks(blocks) == int_levels(reference._build_structured_answer_blocks(blocks))
 
 
 def _with_deleted_entries():
@@ -176,7 +160,7 @@ def _grown():
 )
 def test_dicts_of_every_layout_read_alike(answer):
     """Dicts are read by walking their entries: deleted entries, shared keys and keys of other types."""
-    assert_same({"answers": [answer, dict(answer)], "questions": [answer]})
+    same_report({"answers": [answer, dict(answer)], "questions": [answer]})
 
 
 @pytest.mark.parametrize("value", [10**5000, -(10**5000), float("inf"), float("nan"), -0.0, 1e300, True],
@@ -184,37 +168,33 @@ def test_dicts_of_every_layout_read_alike(answer):
 def test_numbers_as_text_in_both_paths(value):
     """Huge ints are refused by str() on both paths alike; floats and bools read as their str()."""
     blocks = [{"type": "paragraph", "text": value}, {"type": "table_row", "cells": [value, value]}]
-    assert_same({"answers": [{"text": value, "summaryText": value, "productLinks": [{"asin": value}], "blocks": blocks}]})
+    same_report({"answers": [{"text": value, "summaryText": value, "productLinks": [{"asin": value}], "blocks": blocks}]})
 
 
 def test_every_code_point_survives_both_paths():
     chars = "".join(chr(c) for c in range(0x110000) if c % 7 == 0 or c < 0x3100)
     text = "x".join(chars[i:i + 64] for i in range(0, len(chars), 64))
-    assert_same({"answers": [{"text": text, "summaryText": text}], "questions": [text]})
+    same_report({"answers": [{"text": text, "summaryText": text}], "questions": [text]})
 
 
 # -- Long reports. --------------------------------------------------------------------------------------
 
-# An answer of many sections' worth of every construct.
-LONG = {"text": "## 概览\n" + "".join(f"- item {i}\n  more\n| a | b {i} |\n| --- | --- |\n| 1 | 2 |\n\npara {i}\n" for i in range(900))}
-
-
-@settings(FAST, max_examples=max(20, FAST.max_examples // 3))
+@settings(FAST, max_examples=max(20, FAST.max_examples // 5))
 @given(st.lists(answer, min_size=1, max_size=12), st.lists(question, max_size=8))
 def test_long_reports_equal_generic(answers, questions):
-    assert_same({"questions": questions, "answers": [LONG, *answers, LONG, *answers]})
+    same_report({"questions": questions, "answers": [LONG_ANSWER, *answers, LONG_ANSWER, *answers]})
 
 
 @pytest.mark.parametrize("last", [{"text": type("Text", (str,), {})("x")}, {"text": 10**5000}, {"summaryText": object()}],
                          ids=["str subclass", "huge int", "object"])
 def test_a_long_report_given_up_midway_equals_generic(last):
     """Reading stops at the last answer, after sections have been written already."""
-    assert_same({"answers": [LONG] * 6 + [last]})
+    same_report({"answers": [LONG_ANSWER] * 6 + [last]})
 
 
 @pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
 def test_long_reports_after_fork():
-    record = {"answers": [LONG] * 4}
+    record = {"answers": [LONG_ANSWER] * 4}
     expected = RundownWriter().format_data(record)
     pid = os.fork()
     if pid == 0:
@@ -243,11 +223,6 @@ def path_of(writer, seen):
     return "generic" if seen else "native"
 
 
-class PassThrough(RundownWriter):
-    def _render_blocks(self, blocks):
-        return super()._render_blocks(blocks)
-
-
 class Plain(RundownWriter):
     pass
 
@@ -261,11 +236,11 @@ class BuiltinFirst(dict, RundownWriter):
     """Every step is looked for in a namespace of the interpreter's own type first (kept apart from it from 3.12)."""
 
 
-class BuiltinFirstOverride(dict, PassThrough):
+class BuiltinFirstOverride(dict, Generic):
     pass
 
 
-@pytest.mark.parametrize("cls, path", [(RundownWriter, "native"), (Plain, "native"), (PassThrough, "generic"),
+@pytest.mark.parametrize("cls, path", [(RundownWriter, "native"), (Plain, "native"), (Generic, "generic"),
                                        (OwnLookup, "generic"), (BuiltinFirst, "native"),
                                        (BuiltinFirstOverride, "generic")])
 def test_guard_per_class(compiles, cls, path):
@@ -379,21 +354,7 @@ def test_subclassed_answer_takes_the_generic_path():
     assert calls == ["productLinks", "summaryText"]
 
 
-# -- The native line parsers against `re.match` on the same patterns. ----------------------------------
-
-def pipe_row(line):
-    """The pipe-row rule, as plain Python."""
-    if "|" not in line:
-        return None
-    cells = [cell.strip() for cell in line.split("|")]
-    if cells and cells[0] == "":
-        cells = cells[1:]
-    if cells and cells[-1] == "":
-        cells = cells[:-1]
-    if len(cells) < 2 or not any(cell and cell != "-" for cell in cells):
-        return None
-    return cells
-
+# -- The native line parsers against `re.match` on the same patterns and against the plain-Python writer. --
 
 def with_python_re(call):
     saved = rundown_writer.re
@@ -404,25 +365,33 @@ def with_python_re(call):
         rundown_writer.re = saved
 
 
+def parsed(name, arg):
+    """What the module's parser gives for `arg`, checked equal with the module's `re` replaced (the parser then
+    calls `re.match`) and to the plain-Python writer's parser."""
+    method = getattr(RundownWriter(), name)
+    result = method(arg)
+    assert result == with_python_re(lambda: method(arg)), name
+    assert result == getattr(ReferenceWriter(), name)(arg), name
+    return result
+
+
+# Lines of the characters that the patterns look at, and lines of any characters.
+short_line = st.text(st.sampled_from(list("#-*•1٣.) |:\t\u3000\u2028\x85\x1cab\n") + ["\ud800"]), max_size=12)
+
+
 @settings(max_examples=500, deadline=None)
-@given(line)
+@given(line | short_line | st.text(max_size=12))
 def test_native_line_parsers_agree_with_re_match(text):
-    writer = RundownWriter()
-    for name in ("_parse_markdown_heading", "_parse_markdown_list_item"):
-        method = getattr(writer, name)
-        assert method(text) == with_python_re(lambda: method(text)), name
-    cells = [text, text.strip(), "---", ":" + text]
-    assert writer._is_markdown_delimiter_row(cells) == with_python_re(lambda: writer._is_markdown_delimiter_row(cells))
-    assert writer._parse_pipe_row(text) == pipe_row(text)
+    for name in ("_parse_markdown_heading", "_parse_markdown_list_item", "_parse_pipe_row"):
+        parsed(name, text)
+    parsed("_is_markdown_delimiter_row", [text, text.strip(), "---", ":" + text])
 
 
 @pytest.mark.parametrize("digit", ["\u1c59", "\ua620", "\uff10", "\U0001d7ce", "\u0e50"])
 @pytest.mark.parametrize("lead", ["{}. item", "{}) item", "1{}2. item"])
 def test_digits_of_every_script_start_list_items_as_in_re(digit, lead):
     """The digit test asks the interpreter's table only outside a range without decimal digits."""
-    text = lead.format(digit)
-    method = RundownWriter()._parse_markdown_list_item
-    assert method(text) == with_python_re(lambda: method(text)) is not None
+    assert parsed("_parse_markdown_list_item", lead.format(digit)) is not None
 
 
 def test_the_range_skipped_by_the_digit_test_holds_no_decimal_digit():
@@ -433,18 +402,38 @@ def test_the_range_skipped_by_the_digit_test_holds_no_decimal_digit():
 def test_pipe_rows_of_every_short_length_split_alike(wide):
     """Short rows have all their "|" found at once: rows of every length up to past that limit, at the start
     of a text and further in, pipes at either end or not."""
-    writer = RundownWriter()
     for n in range(1, 70):
         for row in ("|" + "a|" * (n // 2), "x" * (n % 5) + "| b " * (n // 4) + "|" * (n % 2), wide + "|" * n):
+            parsed("_parse_pipe_row", row)
             for text in (row, "lead-in text " * (n % 3) + wide + "\n" + row):
-                assert writer._parse_pipe_row(text.split("\n")[-1]) == pipe_row(text.split("\n")[-1])
-                assert_same({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})
+                same_report({"answers": [{"text": text + "\n" + row + "\n| --- | --- |\n" + row}]})
 
 
 @needs_legacy_str
-def test_strings_stored_apart_from_their_object_read_alike():
+@pytest.mark.parametrize("make_ready", [False, True])
+def test_strs_stored_apart_from_their_object_read_as_their_text(make_ready):
+    """Strs made by the deprecated C API, ready or not yet, in every place of a record and as the argument of
+    a step: the same results as ordinary strs, on both paths."""
+    def legacy(text):
+        return legacy_str(text, ready=make_ready)
+
     text = "## 标题\n- item\n| a | b |\n| --- | --- |\n| 1 | 2 |\nline\x0bsplit"
-    blocks = [{"type": "table_row", "cells": [legacy_str("x"), legacy_str("y\nz")]}]
-    for answer in ({"text": legacy_str(text)}, {"blocks": blocks}, {"productLinks": [legacy_str("B01")], "text": "t"}):
-        record = {"answers": [answer], "questions": [legacy_str("q")]}
-        assert outcome(record) == generic_report(record)
+
+    def record(make):
+        return {"answers": [{"text": make(text), "summaryText": make(" 总结 "),
+                             "blocks": [{"type": make("heading"), "text": make("  ")}],
+                             "productLinks": [make("B01")]},
+                            {"blocks": [{"type": "table_row", "cells": [make("x"), make("y\nz")]}],
+                             "recommendedAsins": [{"asin": make("B02"), "source": make("s")}]}],
+                "questions": [make("问题"), {"question": make("q2")}]}
+
+    expected = same_report(record(str))
+    for writer in (RundownWriter(), Generic()):
+        assert writer.format_data(record(legacy)) == expected
+    for method, arg in (("_parse_markdown_heading", "## 标题"), ("_parse_pipe_row", "| a | b |"),
+                        ("_parse_markdown_list_item", "- item"), ("_normalize_text_lines", "a\nb"),
+                        ("_build_text_fallback_blocks", "para"), ("_collapse_blank_lines", "a\n\n\nb  ")):
+        assert getattr(RundownWriter(), method)(legacy(arg)) == getattr(RundownWriter(), method)(arg), method
+    assert RundownWriter()._build_answer_blocks(legacy("para"), None) == RundownWriter()._build_answer_blocks("para", None)
+    assert RundownWriter()._build_answer_blocks("para", None)
+    assert Generic()._format_section(1, {}, legacy("问题")) == RundownWriter()._format_section(1, {}, "问题")

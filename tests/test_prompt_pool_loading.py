@@ -11,6 +11,8 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from reliability_support import BANK, write_bank
+
 from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
 from tavik.amazon_rufus.services import prompt_pool
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
@@ -18,18 +20,7 @@ from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 MISSING = "题库未就绪，请先执行 `tavik skills install tavik-amazon-rufus`，再执行 `tavik skills upgrade tavik-amazon-rufus`"
 NO_ITEMS = "题库格式错误：缺少 items 列表"
 EMPTY = "题库为空，请执行 `tavik skills upgrade tavik-amazon-rufus` 同步默认题库"
-BANK = Path("tavik-amazon-rufus", "data", "question_templates.json")
 ONE_QUESTION = b'{"items": [{"questions": [{"id": 1}]}]}'
-
-
-def write_bank(skills: Path, content: bytes | None) -> Path:
-    path = skills / BANK
-    path.parent.mkdir(parents=True, exist_ok=True)
-    if content is None:
-        path.mkdir()  # a directory where the file should be
-    else:
-        path.write_bytes(content)
-    return path
 
 
 def open_descriptors() -> int:

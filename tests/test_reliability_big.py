@@ -7,17 +7,12 @@ import time
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record
+from reliability_support import SANITIZED, realistic_record, write_bank
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
 SCALE = 0.2 if SANITIZED else 1.0
 BOUND = 40  # ten times the input in at most forty times the time
-
-
-class Generic(RundownWriter):
-    def _question_at(self, questions, index):
-        return super()._question_at(questions, index)
 
 
 def seconds(call):
@@ -48,10 +43,10 @@ def test_a_50_mb_answer_renders_in_linear_time():
     assert large < small * BOUND + 1, (small, large)
 
 
-def test_a_big_answer_on_the_generic_path_gives_the_native_report_in_linear_time():
+def test_a_big_answer_on_the_generic_path_gives_the_native_report_in_linear_time(generic):
     size = int(2_000_000 * SCALE)
-    small, _ = seconds(lambda: Generic().format_data(big_answer(size // 10)))
-    large, report = seconds(lambda: Generic().format_data(big_answer(size)))
+    small, _ = seconds(lambda: generic.format_data(big_answer(size // 10)))
+    large, report = seconds(lambda: generic.format_data(big_answer(size)))
     assert report == RundownWriter().format_data(big_answer(size))
     assert large < small * BOUND + 1, (small, large)
 
@@ -103,9 +98,7 @@ def test_a_20_mb_question_bank_loads(tmp_path):
     n_templates = size // template_size + 1
     items = [{"id": i, "description": f"t{i}", "questions": [dict(question, id=k, position=-k) for k in range(per_template)]}
              for i in range(n_templates)]
-    path = tmp_path / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    path.parent.mkdir(parents=True)
-    path.write_text(json.dumps({"items": items}))
+    path = write_bank(tmp_path, json.dumps({"items": items}))
     assert path.stat().st_size >= size
     templates = PromptPoolService(str(tmp_path)).load_templates()
     assert len(templates) == n_templates and templates[-1].id == n_templates - 1

@@ -1,5 +1,6 @@
-"""Random decoded records, random texts and random bank files: a report is always a str, the text methods
-always give results of their declared shapes, and a bank either loads or raises one of the listed errors.
+"""Random decoded records, random texts and random bank files: a report is always a str, the same on the native
+path, the generic path and the plain-Python writer of bench/; the text methods give what the plain-Python
+writer gives; and a bank either loads or raises one of the listed errors.
 
 A longer run by hand: TAVIK_FUZZ_EXAMPLES=20000 python -m pytest tests/test_reliability_fuzz.py"""
 
@@ -9,6 +10,7 @@ import os
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from reliability_support import ReferenceWriter, same_report, write_bank
 from tavik.amazon_rufus.domain.exceptions import PromptPoolNotReadyError
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
@@ -25,6 +27,8 @@ KEYS = ["answers", "questions", "upload_payload", "records", "question", "text",
 MARKS = ["#", "## ", "- ", "* ", "• ", "1. ", "2) ", "|", " | ", "---", ":---:", "```", "\n", "\r\n", "\r", "  ",
          "\t", "\u3000", "\u2028", "\x85", "\x0b", "\ud800", "\x00", "中文", "x"]
 text = st.lists(st.one_of(st.sampled_from(MARKS), st.text(max_size=4)), max_size=30).map("".join)
+# Texts of the characters the walk looks at.
+walk_text = st.text(st.sampled_from(list("#-*|` \n\r\t\u3000:1.)ab") + ["\ud800", "\x00"]), max_size=60)
 scalar = st.one_of(st.none(), st.booleans(), st.integers(-(10**30), 10**30), st.floats(), text,
                    st.sampled_from(KEYS))
 json_like = st.recursive(
@@ -49,7 +53,7 @@ record = st.fixed_dictionaries(
 @FUZZ
 @given(record)
 def test_a_decoded_record_always_gives_a_report(rec):
-    report = RundownWriter().format_data(rec)
+    report = same_report(rec)
     assert type(report) is str
     assert not report.endswith("\n") and "\n\n\n" not in report
 
@@ -57,28 +61,19 @@ def test_a_decoded_record_always_gives_a_report(rec):
 @FUZZ
 @given(json_like)
 def test_any_decoded_value_as_the_record_or_its_answers(value):
-    writer = RundownWriter()
     for rec in ({"answers": value}, {"answers": [value, value], "questions": value}, value if isinstance(value, dict) else {}):
-        assert type(writer.format_data(rec)) is str
+        assert type(same_report(rec)) is str
 
 
 @FUZZ
-@given(text, st.integers(-3, 40))
+@given(text | walk_text, st.integers(0, 40))
 def test_text_methods_on_any_text(t, index):
-    writer = RundownWriter()
+    writer, reference = RundownWriter(), ReferenceWriter()
     lines = writer._normalize_text_lines(t)
-    assert all(type(line) is str for line in lines) and len(lines) >= 1
-    for block in writer._build_text_fallback_blocks(t):
-        assert block["kind"] in ("text", "heading", "list_item", "table")
-    assert type(writer._collapse_blank_lines(t)) is str
-    for line in lines:
-        heading, item, cells = (writer._parse_markdown_heading(line), writer._parse_markdown_list_item(line),
-                                writer._parse_pipe_row(line))
-        assert heading is None or 1 <= heading["level"] <= 6
-        assert item is None or item["text"]
-        assert cells is None or (len(cells) >= 2 and writer._is_markdown_delimiter_row(cells) in (True, False))
-    table = writer._parse_markdown_table(lines, index) if index >= 0 else None
-    assert table is None or index + 2 <= table[1] <= len(lines)
+    assert lines == reference._normalize_text_lines(t)
+    for name in ("_build_text_fallback_blocks", "_collapse_blank_lines"):
+        assert getattr(writer, name)(t) == getattr(reference, name)(t), name
+    assert writer._parse_markdown_table(lines, index) == reference._parse_markdown_table(lines, index)
 
 
 # -- Bank files. --------------------------------------------------------------------------------------------
@@ -104,9 +99,7 @@ bank_bytes = st.one_of(
 @given(content=bank_bytes)
 def test_any_bank_file_loads_or_raises_a_listed_error(tmp_path_factory, content):
     skills = tmp_path_factory.mktemp("bank")
-    path = skills / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    path.parent.mkdir(parents=True)
-    path.write_bytes(content)
+    write_bank(skills, content)
     try:
         templates = PromptPoolService(str(skills)).load_templates()
     except PromptPoolNotReadyError as error:

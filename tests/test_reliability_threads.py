@@ -5,7 +5,7 @@ import threading
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record
+from reliability_support import SANITIZED, realistic_record, write_bank
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -60,9 +60,7 @@ def test_four_threads_on_one_writer_give_the_serial_reports(often_switching):
 
 
 def test_two_threads_loading_the_bank_at_once(tmp_path, often_switching):
-    path = tmp_path / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    path.parent.mkdir(parents=True)
-    path.write_text('{"items": [{"id": 1, "questions": [{"id": 2, "position": 2}, {"id": 1, "position": 1}]}, {"id": 2}]}')
+    write_bank(tmp_path, '{"items": [{"id": 1, "questions": [{"id": 2, "position": 2}, {"id": 1, "position": 1}]}, {"id": 2}]}')
     service = PromptPoolService(str(tmp_path))
 
     def load(_):

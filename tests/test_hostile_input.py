@@ -1,22 +1,19 @@
-"""Values whose conversions raise, answer with the wrong type or change the record while it is read, and steps
-that call back into the writer: the callback's exception comes out unchanged or the report does, and no
-reference is gained or lost on the way."""
+"""Hostile input: values whose conversions raise, answer with the wrong type or change the record while it is
+read, values of every JSON kind in every place, subclassed containers, and steps that call back into the
+writer: the callback's exception comes out unchanged or the report does, and no reference is gained or lost on
+the way."""
 
+import re
 import sys
 
 import pytest
 
-from reliability_support import SANITIZED, run_python, shared, walk
+from reliability_support import SANITIZED, Boom, IndexRaises, StrRaises, run_python, same_report, shared, walk, write_bank
+from tavik.amazon_rufus.services import rundown_writer
 from tavik.amazon_rufus.domain import models
 from tavik.amazon_rufus.services import prompt_pool
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
-
-
-class Boom(Exception):
-    pass
-
-
 
 
 def assert_raises_cleanly(call, inputs, error_type, message=None):
@@ -41,11 +38,6 @@ def assert_raises_cleanly(call, inputs, error_type, message=None):
 
 
 # -- Numbers converted on entry. --------------------------------------------------------------------------------
-
-class IndexRaises:
-    def __index__(self):
-        raise Boom("index")
-
 
 class IndexWrongType:
     def __index__(self):
@@ -125,11 +117,6 @@ class BoolRaises:
 class BoolWrongType:
     def __bool__(self):
         return 1
-
-
-class StrRaises:
-    def __str__(self):
-        raise Boom("str")
 
 
 class StrWrongType:
@@ -222,6 +209,51 @@ def test_a_failed_answer_whose_text_strips_to_a_false_non_str_has_no_body(stripp
     assert RundownWriter().format_data({"answers": [answer]}).endswith("第 1 题未获取到答案")
 
 
+# -- Values of every JSON kind, and subclassed containers. ------------------------------------------------------
+
+JSON_VALUES = [None, True, False, 0, 1, -2.5, "", "  x  ", [], ["a", 1, None], {}, {"k": "v"}]
+ANSWER_KEYS = ["text", "summaryText", "isSuccess", "blocks", "productLinks", "recommendedAsins"]
+
+
+@pytest.mark.parametrize("key", ANSWER_KEYS)
+@pytest.mark.parametrize("value", JSON_VALUES, ids=repr)
+def test_any_json_value_in_any_answer_field_is_tolerated(key, value):
+    report = same_report({"answers": [{key: value}, value], "questions": value, "upload_payload": value})
+    assert report.startswith("## 第 1 题：")
+
+
+@pytest.mark.parametrize("value", JSON_VALUES, ids=repr)
+def test_any_json_value_inside_blocks_and_links_is_tolerated(value):
+    answer = {
+        "blocks": [value, {"type": "heading", "text": value, "level": value}, {"type": "table_row", "cells": value, "text": value},
+                   {"type": "list_item", "text": value}, {"type": value, "text": "t"}],
+        "productLinks": [value, {"asin": value, "title": value, "href": value, "source": value, "description": value}],
+        "recommendedAsins": [value, {"asin": value, "source": value}],
+    }
+    record = {"answers": [answer], "upload_payload": {"records": [value, {"questions": value}]}}
+    assert same_report(record).startswith("## 第 1 题：第 1 题")
+
+
+def test_lone_surrogates_and_nul_pass_through():
+    report = same_report({
+        "questions": ["\ud800 q"],
+        "answers": [{"text": "# \udfff\n- \x00 item", "summaryText": "\ud83d", "productLinks": ["\udc00"]}],
+    })
+    assert report == "## 第 1 题：\ud800 q\n\n### 相关产品\n\n- \udc00\n\n### 答案\n\n### \udfff\n\n- \x00 item\n\n### 总结\n\n\ud83d"
+
+
+@pytest.mark.parametrize(
+    "answer",
+    [
+        {"blocks": type("Blocks", (list,), {})([{"type": "paragraph", "text": "p"}])},
+        {"blocks": [type("Row", (dict,), {})(type="table_row", text="a|b")]},
+    ],
+)
+def test_subclassed_containers_raise_type_error(answer):
+    with pytest.raises(TypeError):
+        RundownWriter().format_data({"answers": [answer]})
+
+
 # -- The record changed while it is read. -------------------------------------------------------------------
 
 class Acting:
@@ -283,6 +315,106 @@ def test_a_block_type_that_appends_to_the_blocks_being_assembled():
     blocks.append({"type": Type(), "text": "first"})
     assert RundownWriter()._build_structured_answer_blocks(blocks) == [
         {"type": "text", "text": "first"}, {"type": "list", "items": ["added 1", "added 2"]}]
+
+
+class Mutating:
+    """A value whose text form runs `action` first."""
+
+    def __init__(self, action, label):
+        self.action, self.label = action, label
+
+    def __str__(self):
+        self.action()
+        return self.label
+
+
+def _clears_the_answer_list():
+    answers = []
+    answers.extend([{"text": Mutating(answers.clear, "first")}, {"text": "second"}])
+    return {"answers": answers}, "## 第 1 题：第 1 题\n\n### 答案\n\nfirst"
+
+
+def _deletes_keys_of_the_answer_being_rendered():
+    answer = {}
+    answer.update({
+        "productLinks": [{"title": Mutating(lambda: answer.pop("productLinks"), "T")}, "P"],
+        "summaryText": Mutating(answer.clear, "S"),
+        "text": "body",
+        "recommendedAsins": ["R"],
+    })
+    return {"answers": [answer]}, "## 第 1 题：第 1 题\n\n### 相关产品\n\n- T\n- P\n\n### 总结\n\nS"
+
+
+def _empties_link_block_and_question_lists():
+    links, blocks, questions = [], [], []
+    links.extend([{"title": Mutating(links.clear, "L1")}, "L2"])
+    blocks.extend([{"type": "list_item", "text": Mutating(blocks.clear, "i1")}, {"type": "list_item", "text": "i2"}])
+    questions.extend([{"question": Mutating(questions.clear, "Q1")}, "Q2"])
+    record = {"questions": questions, "answers": [{"productLinks": links, "blocks": blocks}]}
+    return record, "## 第 1 题：Q1\n\n### 相关产品\n\n- L1\n\n### 答案\n\n- i1"
+
+
+@pytest.mark.parametrize("make", [_clears_the_answer_list, _deletes_keys_of_the_answer_being_rendered,
+                                  _empties_link_block_and_question_lists])
+def test_record_changed_by_a_text_form_while_it_is_read(make):
+    record, expected = make()
+    assert RundownWriter().format_data(record) == expected
+
+
+def test_override_that_clears_the_record_mid_report():
+    record = {"answers": [{"text": "a"}, {"text": "b"}, {"text": "c"}], "questions": ["A", "B", "C"]}
+
+    class Writer(RundownWriter):
+        def _format_answer_body(self, index, answer):
+            record["answers"].clear()
+            record.clear()
+            answer.clear()
+            return super()._format_answer_body(index, answer)
+
+    assert Writer().format_data(record) == "## 第 1 题：A\n\n### 答案\n\n第 1 题未获取到答案"
+
+
+def test_re_replacement_that_empties_the_cells_being_checked(writer, monkeypatch):
+    cells = ["---", "---", "---"]
+
+    class ClearingRe:
+        @staticmethod
+        def match(pattern, string):
+            cells.clear()
+            return re.match(pattern, string)
+
+    monkeypatch.setattr(rundown_writer, "re", ClearingRe)
+    assert writer._is_markdown_delimiter_row(cells) is True
+
+
+def test_block_whose_get_empties_the_block_list(writer):
+    blocks = []
+
+    class Block(dict):
+        def get(self, key, default=None):
+            blocks.clear()
+            return dict.get(self, key, default)
+
+    blocks.extend([Block(type="text", text="a"), {"type": "text", "text": "b"}])
+    assert writer._render_blocks(blocks) == ["a"]
+    blocks.extend([Block(kind="text", text="a"), {"kind": "text", "text": "b"}])
+    assert writer._to_structured_blocks(blocks) == [{"type": "paragraph", "text": "a"}]
+
+
+def test_heading_parser_that_rewrites_the_lines():
+    class Writer(RundownWriter):
+        def _normalize_text_lines(self, text):
+            self.lines = super()._normalize_text_lines(text)
+            return self.lines
+
+        def _parse_markdown_heading(self, line):
+            self.lines[:] = self.lines[:2]
+            return super()._parse_markdown_heading(line)
+
+    assert Writer()._build_text_fallback_blocks("# a\n# b\n# c\n# d") == [
+        {"kind": "heading", "level": 1, "text": "a"},
+        {"kind": "heading", "level": 1, "text": "b"},
+    ]
 
 
 # -- Re-entry. ------------------------------------------------------------------------------------------------
@@ -405,9 +537,7 @@ def test_positions_whose_comparison_fails_propagate_from_the_sort(monkeypatch):
 
 
 def test_loading_inside_a_constructor_called_by_loading(tmp_path, monkeypatch):
-    bank = tmp_path / "tavik-amazon-rufus" / "data" / "question_templates.json"
-    bank.parent.mkdir(parents=True)
-    bank.write_text('{"items": [{"id": 1, "questions": [{"id": 1}, {"id": 2}]}]}')
+    write_bank(tmp_path, '{"items": [{"id": 1, "questions": [{"id": 1}, {"id": 2}]}]}')
     service = PromptPoolService(str(tmp_path))
     nested = []
 

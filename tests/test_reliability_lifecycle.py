@@ -493,3 +493,246 @@ def test_an_re_without_match_at_load_and_a_match_bound_later(fake):
           writer._parse_markdown_heading("## h") == {{"kind": "heading", "level": 2, "text": "h"}})
     """)
     assert_clean(result, "True True\n")
+
+
+# --- Memory running out at a thread's first throw -----------------------------------------------------------
+
+# Fills the address space left under the limit: Python objects of every size, then the C allocator's chunks of
+# every size class, so that nothing at all can be allocated until `release()`.
+EXHAUST = """
+import ctypes, resource
+libc = ctypes.CDLL(None)
+libc.malloc.restype, libc.malloc.argtypes = ctypes.c_void_p, [ctypes.c_size_t]
+libc.free.argtypes = [ctypes.c_void_p]
+HELD = (ctypes.c_void_p * 4_000_000)()
+SIZES = [1 << k for k in range(24, 12, -1)] + list(range(4096, 0, -8))
+BALLAST = []
+
+def limit_address_space(extra):
+    with open("/proc/self/statm") as statm:
+        used = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+    resource.setrlimit(resource.RLIMIT_AS, (used + extra, resource.RLIM_INFINITY))
+
+def exhaust():
+    size = 1 << 24
+    while size >= 8:
+        try:
+            while True:
+                BALLAST.append(bytearray(size))
+        except MemoryError:
+            size //= 2
+    n = 0
+    for size in SIZES:
+        while n < len(HELD):
+            p = libc.malloc(size)
+            if not p:
+                break
+            HELD[n] = p
+            n += 1
+    return n
+
+def release(n):
+    for i in range(n):
+        libc.free(HELD[i])
+    BALLAST.clear()
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+"""
+
+FIRST_THROW = """
+import os, sys, threading
+{exhaust}
+go = threading.Event()
+outcome = []
+def first_throw():
+    n = exhaust()
+    for i in range(n - {slack}, n):  # the smallest chunks, given back: the report runs until they are used up
+        libc.free(HELD[i])
+    n -= {slack}
+    try:
+        call()
+        outcome.append("returned")
+    except MemoryError:
+        outcome.append("MemoryError")
+    release(n)
+def in_thread():
+    go.wait()
+    first_throw()
+if {thread!r} == "started before the import":
+    thread = threading.Thread(target=in_thread)
+    thread.start()
+sys.path.insert(0, {tests!r})
+from reliability_support import realistic_record
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
+
+class Stepped(RundownWriter):
+    def _render_blocks(self, blocks):
+        return super()._render_blocks(blocks)
+
+class SteppedPool(PromptPoolService):
+    def _parse_question(self, item):
+        return super()._parse_question(item)
+
+if {work!r} == "report":
+    record = realistic_record(4)
+    format_data = Stepped().format_data
+    def call():
+        return format_data(record)
+    def check():
+        return Stepped().format_data(record) == RundownWriter().format_data(record)
+else:
+    import json, tempfile
+    bank_dir = tempfile.mkdtemp()
+    os.makedirs(os.path.join(bank_dir, "tavik-amazon-rufus", "data"))
+    with open(os.path.join(bank_dir, "tavik-amazon-rufus", "data", "question_templates.json"), "w") as f:
+        json.dump({{"items": [{{"questions": [{{"id": 1, "text": "q"}}]}}]}}, f)
+    service = SteppedPool(bank_dir)
+    call = service.load_templates
+    def check():
+        return len(SteppedPool(bank_dir).load_templates()) == 1
+if {thread!r} == "started after the import":
+    thread = threading.Thread(target=in_thread)
+    thread.start()
+limit_address_space(16 << 20)
+if {thread!r} == "main":
+    first_throw()
+else:
+    go.set()
+    thread.join()
+print(outcome, check())
+"""
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizers reserve far more address space than any limit here")
+@pytest.mark.parametrize("slack", [0, 16, 256, 4096], ids=lambda n: f"{n} chunks left")
+@pytest.mark.parametrize("thread", ["main", "started after the import", "started before the import"])
+@pytest.mark.parametrize("work", ["report", "bank"])
+def test_memory_running_out_at_a_thread_s_first_throw_raises_memory_error(work, thread, slack):
+    # Nothing of the modules has thrown in this thread before, and the address space is full but for `slack`
+    # small chunks: the C++ runtime must find its per-thread exception data in place when the call fails.
+    import os
+    result = run_python(FIRST_THROW.format(exhaust=EXHAUST, thread=thread, work=work, slack=slack,
+                                           tests=os.path.dirname(__file__)))
+    assert_clean(result, "['MemoryError'] True\n")
+
+
+# --- Deep re-entry -----------------------------------------------------------------------------------------
+
+RE_ENTRY = """
+import resource, sys, threading
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+class Again:
+    def __str__(self):
+        return writer.format_data({{"answers": [{{"summaryText": Again()}}]}})
+
+class ReEntering(RundownWriter):
+    def _format_answer_body(self, index, answer):
+        return [self.format_data({{"answers": [answer]}})]
+
+writer = ReEntering() if {route!r} == "a step" else RundownWriter()
+record = {{"answers": [{{"text": "x"}}]}} if {route!r} == "a step" else {{"answers": [{{"summaryText": Again()}}]}}
+outcome = []
+
+def run():
+    try:
+        writer.format_data(record)
+        outcome.append("returned")
+    except RecursionError:
+        outcome.append("RecursionError")
+
+sys.setrecursionlimit({limit})
+if {stack_kib}:
+    threading.stack_size({stack_kib} * 1024)
+    thread = threading.Thread(target=run)
+    thread.start()
+    thread.join()
+else:
+    run()
+print(outcome[0], RundownWriter().format_data({{"answers": [{{"summaryText": "s"}}]}}).endswith("s"))
+"""
+
+
+def _main_stack_of_8_mib():
+    import resource
+    resource.setrlimit(resource.RLIMIT_STACK, (8 << 20, resource.getrlimit(resource.RLIMIT_STACK)[1]))
+
+
+# The sanitizers' frames are several times larger: their threads get four times the stack.
+STACK_SCALE = 4 if SANITIZED else 1
+
+
+@pytest.mark.parametrize("route", ["a value's __str__", "a step"])
+@pytest.mark.parametrize("stack_kib, limit", [
+    (128, 1000), (384, 1000), (512, 1200), (0, 18_000), (0, 100_000),
+], ids=["thread of 128 KiB", "thread of 384 KiB", "thread of 512 KiB at 1200", "main thread at 18000",
+        "main thread at 100000"])
+def test_re_entry_at_any_depth_the_limit_allows_ends_in_recursion_error(stack_kib, limit, route):
+    import subprocess
+    import sys
+    script = RE_ENTRY.format(route=route, limit=limit, stack_kib=stack_kib * STACK_SCALE)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                            preexec_fn=_main_stack_of_8_mib)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "RecursionError True\n", "")
+
+
+# --- Signals during long generic reports -------------------------------------------------------------------
+
+ROW = "| " + " | ".join(["cell"] * 10) + " |"
+SCALE = 4 if SANITIZED else 1
+
+# Reports on the generic path whose long stretches are loops of the generic code: over the lines of a text, of a code block, of a table's rows, of a report's lines.
+LONG_WORK = {
+    "blank lines": f"writer.format_data({{'answers': [{{'text': 'x\\n' + '\\n' * {8_000_000 // SCALE} + 'y'}}]}})",
+    "list items": f"writer.format_data({{'answers': [{{'text': '- item\\n' * {1_000_000 // SCALE}}}]}})",
+    "table": f"writer.format_data({{'answers': [{{'text': '\\n'.join([{ROW!r}, {ROW.replace('cell', '---')!r}] "
+             f"+ [{ROW!r}] * {300_000 // SCALE})}}]}})",
+    "blank lines of a report": f"writer._collapse_blank_lines('line  \\n\\n\\n' * {2_000_000 // SCALE})",
+}
+
+INTERRUPTED = """
+import os, signal, sys, threading, time
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+# The replaced step runs first: the rest of the report runs no Python code at all, where the interpreter
+# would run the handlers itself.
+class Stepped(RundownWriter):
+    def _extract_questions(self, data):
+        return super()._extract_questions(data)
+
+class Alarm(Exception):
+    pass
+
+def alarm(signum, frame):
+    raise Alarm
+
+signal.signal(signal.SIGALRM, alarm)
+signal.signal(signal.SIGINT, signal.default_int_handler)  # even where the parent ignores SIGINT
+writer = Stepped()
+AFTER = {after}
+sent = []
+if {signal_name!r} == "SIGALRM":
+    sent.append(time.monotonic() + AFTER)
+    signal.setitimer(signal.ITIMER_REAL, AFTER)
+else:
+    def interrupt():
+        time.sleep(AFTER)
+        sent.append(time.monotonic())
+        os.kill(os.getpid(), signal.SIGINT)
+    threading.Thread(target=interrupt).start()
+try:
+    {work}
+    print("finished before the signal")
+except (Alarm, KeyboardInterrupt):
+    print(f"{{time.monotonic() - sent[0]:.3f}}")
+"""
+
+
+@pytest.mark.parametrize("signal_name", ["SIGALRM", "SIGINT"])
+@pytest.mark.parametrize("work", LONG_WORK)
+def test_a_signal_during_a_long_generic_report_raises_promptly(work, signal_name):
+    # Each report takes several seconds; the handler's exception must arrive well within a quarter of a second.
+    result = run_python(INTERRUPTED.format(after=0.5, signal_name=signal_name, work=LONG_WORK[work]))
+    assert (result.returncode, result.stderr) == (0, ""), result
+    assert result.stdout != "finished before the signal\n"
+    assert float(result.stdout) < (1.0 if SANITIZED else 0.25)

@@ -38,6 +38,15 @@ class Raising:
     def __str__(self):
         raise ValueError("no text")
 
+# A text that is itself a report, `depth` reports deep: deep enough for the calls to look at the stack.
+class Nested:
+    def __init__(self, depth):
+        self.depth = depth
+    def __str__(self):
+        if self.depth == 0:
+            return "leaf"
+        return RundownWriter().format_data({{"answers": [{{"summaryText": Nested(self.depth - 1)}}]}})
+
 class SteppedPool(PromptPoolService):
     def _parse_question(self, item):
         return super()._parse_question(item)
@@ -52,6 +61,7 @@ RAISING_RECORD = dict(RECORD, answers=RECORD["answers"] + [{{"summaryText": Rais
 WORK = {{
     "native": lambda: RundownWriter().format_data(RECORD),
     "str": lambda: RundownWriter().format_data(TEXT_RECORD),
+    "deep": lambda: RundownWriter().format_data({{"answers": [{{"summaryText": Nested(40)}}]}}),
     "override": lambda: Stepped().format_data(RECORD),
     "bank": lambda: PromptPoolService(BANK_DIR).load_templates(),
     "bank override": lambda: SteppedPool(BANK_DIR).load_templates(),
@@ -73,7 +83,7 @@ def assert_clean(result, stdout=None):
 
 # --- Threads ended at exit ---------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("work", ["native", "str", "override", "bank", "bank override"])
+@pytest.mark.parametrize("work", ["native", "str", "deep", "override", "bank", "bank override"])
 @pytest.mark.parametrize("failing", [False, True], ids=["returning", "raising"])
 def test_daemon_threads_inside_a_call_when_the_main_thread_ends(work, failing):
     # The main thread ends while daemon threads are inside the call; CPython ends them with pthread_exit

@@ -511,68 +511,43 @@ def test_an_re_without_match_at_load_and_a_match_bound_later(fake):
 
 # --- Memory running out at a thread's first throw -----------------------------------------------------------
 
-# Fills the address space left under the limit: Python objects of every size, then the C allocator's chunks of
-# every size class, so that nothing at all can be allocated until `release()`.
-EXHAUST = """
-import ctypes, resource
+# Nothing of the modules throws before the limit; then the address space is filled (Python objects of every
+# size, then the C allocator's chunks of every size class) but for `slack` of the smallest chunks, and the call
+# runs in the main thread or in one started before or after the import.
+FIRST_THROW = """
+import ctypes, functools, os, resource, sys, threading
 libc = ctypes.CDLL(None)
 libc.malloc.restype, libc.malloc.argtypes = ctypes.c_void_p, [ctypes.c_size_t]
 libc.free.argtypes = [ctypes.c_void_p]
 HELD = (ctypes.c_void_p * 4_000_000)()
 SIZES = [1 << k for k in range(24, 12, -1)] + list(range(4096, 0, -8))
-BALLAST = []
+go, outcome = threading.Event(), []
 
-def limit_address_space(extra):
-    with open("/proc/self/statm") as statm:
-        used = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
-    resource.setrlimit(resource.RLIMIT_AS, (used + extra, resource.RLIM_INFINITY))
-
-def exhaust():
-    size = 1 << 24
+def first_throw():
+    ballast, size, n = [], 1 << 24, 0
     while size >= 8:
         try:
             while True:
-                BALLAST.append(bytearray(size))
+                ballast.append(bytearray(size))
         except MemoryError:
             size //= 2
-    n = 0
     for size in SIZES:
-        while n < len(HELD):
-            p = libc.malloc(size)
-            if not p:
-                break
-            HELD[n] = p
-            n += 1
-    return n
-
-def release(n):
-    for i in range(n):
+        while n < len(HELD) and (p := libc.malloc(size)):
+            HELD[n], n = p, n + 1
+    for i in range(n - {slack}, n):
         libc.free(HELD[i])
-    BALLAST.clear()
-    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
-"""
-
-FIRST_THROW = """
-import os, sys, threading
-{exhaust}
-go = threading.Event()
-outcome = []
-def first_throw():
-    n = exhaust()
-    for i in range(n - {slack}, n):  # the smallest chunks, given back: the report runs until they are used up
-        libc.free(HELD[i])
-    n -= {slack}
     try:
         call()
         outcome.append("returned")
     except MemoryError:
         outcome.append("MemoryError")
-    release(n)
-def in_thread():
-    go.wait()
-    first_throw()
+    for i in range(n - {slack}):
+        libc.free(HELD[i])
+    del ballast[:]
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+
+thread = threading.Thread(target=lambda: (go.wait(), first_throw()))
 if {thread!r} == "started before the import":
-    thread = threading.Thread(target=in_thread)
     thread.start()
 sys.path.insert(0, {tests!r})
 from reliability_support import realistic_record
@@ -589,25 +564,17 @@ class SteppedPool(PromptPoolService):
 
 if {work!r} == "report":
     record = realistic_record(4)
-    format_data = Stepped().format_data
-    def call():
-        return format_data(record)
-    def check():
-        return Stepped().format_data(record) == RundownWriter().format_data(record)
+    call = functools.partial(Stepped().format_data, record)
+    check = lambda: Stepped().format_data(record) == RundownWriter().format_data(record)
 else:
-    import json, tempfile
-    bank_dir = tempfile.mkdtemp()
-    os.makedirs(os.path.join(bank_dir, "tavik-amazon-rufus", "data"))
-    with open(os.path.join(bank_dir, "tavik-amazon-rufus", "data", "question_templates.json"), "w") as f:
-        json.dump({{"items": [{{"questions": [{{"id": 1, "text": "q"}}]}}]}}, f)
-    service = SteppedPool(bank_dir)
-    call = service.load_templates
-    def check():
-        return len(SteppedPool(bank_dir).load_templates()) == 1
+    bank_dir = os.path.join({tests!r}, "..", "examples", "skills")
+    call = SteppedPool(bank_dir).load_templates
+    check = lambda: SteppedPool(bank_dir).load_templates() == PromptPoolService(bank_dir).load_templates()
 if {thread!r} == "started after the import":
-    thread = threading.Thread(target=in_thread)
     thread.start()
-limit_address_space(16 << 20)
+with open("/proc/self/statm") as statm:
+    used = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+resource.setrlimit(resource.RLIMIT_AS, (used + (16 << 20), resource.RLIM_INFINITY))
 if {thread!r} == "main":
     first_throw()
 else:
@@ -622,11 +589,9 @@ print(outcome, check())
 @pytest.mark.parametrize("thread", ["main", "started after the import", "started before the import"])
 @pytest.mark.parametrize("work", ["report", "bank"])
 def test_memory_running_out_at_a_thread_s_first_throw_raises_memory_error(work, thread, slack):
-    # Nothing of the modules has thrown in this thread before, and the address space is full but for `slack`
-    # small chunks: the C++ runtime must find its per-thread exception data in place when the call fails.
+    # The C++ runtime must find its per-thread exception data in place when the call fails.
     import os
-    result = run_python(FIRST_THROW.format(exhaust=EXHAUST, thread=thread, work=work, slack=slack,
-                                           tests=os.path.dirname(__file__)))
+    result = run_python(FIRST_THROW.format(thread=thread, work=work, slack=slack, tests=os.path.dirname(__file__)))
     assert_clean(result, "['MemoryError'] True\n")
 
 
@@ -695,7 +660,8 @@ def test_re_entry_at_any_depth_the_limit_allows_ends_in_recursion_error(stack_ki
 ROW = "| " + " | ".join(["cell"] * 10) + " |"
 SCALE = 4 if SANITIZED else 1
 
-# Reports on the generic path whose long stretches are loops of the generic code: over the lines of a text, of a code block, of a table's rows, of a report's lines.
+# Reports on the generic path whose long stretches are loops of the generic code: over the lines of a text,
+# the items of a list, the rows of a table, the lines of a report.
 LONG_WORK = {
     "blank lines": f"writer.format_data({{'answers': [{{'text': 'x\\n' + '\\n' * {8_000_000 // SCALE} + 'y'}}]}})",
     "list items": f"writer.format_data({{'answers': [{{'text': '- item\\n' * {1_000_000 // SCALE}}}]}})",

@@ -658,16 +658,15 @@ def test_re_entry_at_any_depth_the_limit_allows_ends_in_recursion_error(stack_ki
 # --- Signals during long generic reports -------------------------------------------------------------------
 
 ROW = "| " + " | ".join(["cell"] * 10) + " |"
-SCALE = 4 if SANITIZED else 1
 
 # Reports on the generic path whose long stretches are loops of the generic code: over the lines of a text,
 # the items of a list, the rows of a table, the lines of a report.
 LONG_WORK = {
-    "blank lines": f"writer.format_data({{'answers': [{{'text': 'x\\n' + '\\n' * {8_000_000 // SCALE} + 'y'}}]}})",
-    "list items": f"writer.format_data({{'answers': [{{'text': '- item\\n' * {1_000_000 // SCALE}}}]}})",
+    "blank lines": "writer.format_data({'answers': [{'text': 'x\\n' + '\\n' * 8_000_000 + 'y'}]})",
+    "list items": "writer.format_data({'answers': [{'text': '- item\\n' * 1_000_000}]})",
     "table": f"writer.format_data({{'answers': [{{'text': '\\n'.join([{ROW!r}, {ROW.replace('cell', '---')!r}] "
-             f"+ [{ROW!r}] * {300_000 // SCALE})}}]}})",
-    "blank lines of a report": f"writer._collapse_blank_lines('line  \\n\\n\\n' * {2_000_000 // SCALE})",
+             f"+ [{ROW!r}] * 300_000)}}]}})",
+    "blank lines of a report": "writer._collapse_blank_lines('line  \\n\\n\\n' * 2_000_000)",
 }
 
 INTERRUPTED = """
@@ -699,7 +698,7 @@ else:
         time.sleep(AFTER)
         sent.append(time.monotonic())
         os.kill(os.getpid(), signal.SIGINT)
-    threading.Thread(target=interrupt).start()
+    threading.Thread(target=interrupt, daemon=True).start()
 try:
     {work}
     print("finished before the signal")

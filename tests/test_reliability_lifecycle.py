@@ -40,6 +40,15 @@ class Raising:
     def __str__(self):
         raise ValueError("no text")
 
+# A text that is itself a report, `depth` reports deep: deep enough for the calls to look at the stack.
+class Nested:
+    def __init__(self, depth):
+        self.depth = depth
+    def __str__(self):
+        if self.depth == 0:
+            return "leaf"
+        return RundownWriter().format_data({{"answers": [{{"summaryText": Nested(self.depth - 1)}}]}})
+
 class SteppedPool(PromptPoolService):
     def _parse_question(self, item):
         return super()._parse_question(item)
@@ -54,6 +63,7 @@ RAISING_RECORD = dict(RECORD, answers=RECORD["answers"] + [{{"summaryText": Rais
 WORK = {{
     "native": lambda: RundownWriter().format_data(RECORD),
     "str": lambda: RundownWriter().format_data(TEXT_RECORD),
+    "deep": lambda: RundownWriter().format_data({{"answers": [{{"summaryText": Nested(40)}}]}}),
     "override": lambda: Stepped().format_data(RECORD),
     "bank": lambda: PromptPoolService(BANK_DIR).load_templates(),
     "bank override": lambda: SteppedPool(BANK_DIR).load_templates(),
@@ -75,7 +85,7 @@ def assert_clean(result, stdout=None):
 
 # --- Threads ended at exit ---------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("work", ["native", "str", "override", "bank", "bank override"])
+@pytest.mark.parametrize("work", ["native", "str", "deep", "override", "bank", "bank override"])
 @pytest.mark.parametrize("failing", [False, True], ids=["returning", "raising"])
 def test_daemon_threads_inside_a_call_when_the_main_thread_ends(work, failing):
     # The main thread ends while daemon threads are inside the call; CPython ends them with pthread_exit
@@ -372,6 +382,10 @@ def test_sigint_during_long_calls(work):
     TEXT_RECORD = dict(RECORD, answers=RECORD["answers"] + [{{"summaryText": Text()}}])
     with open(os.path.join(BANK_DIR, "tavik-amazon-rufus", "data", "question_templates.json"), "w") as f:
         json.dump({{"items": [{{"questions": [{{"id": 1}}] * 50}}] * {200 if SANITIZED else 2000}}}, f)
+    # The interpreter leaves SIGINT alone when it starts with SIGINT ignored, as a runner started in the
+    # background by a shell has it, and this process inherits that: the handler is installed here.
+    import signal
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     print("started", flush=True)
     try:
         deadline = time.monotonic() + 60
@@ -511,3 +525,219 @@ def test_an_re_without_match_at_load_and_a_match_bound_later(fake):
           writer._parse_markdown_heading("## h") == {{"kind": "heading", "level": 2, "text": "h"}})
     """)
     assert_clean(result, "True True\n")
+
+
+# --- Memory running out at a thread's first throw -----------------------------------------------------------
+
+# Nothing of the modules throws before the limit; then the address space is filled (Python objects of every
+# size, then the C allocator's chunks of every size class) but for `slack` of the smallest chunks, and the call
+# runs in the main thread or in one started before or after the import.
+FIRST_THROW = """
+import ctypes, functools, os, resource, sys, threading
+libc = ctypes.CDLL(None)
+libc.malloc.restype, libc.malloc.argtypes = ctypes.c_void_p, [ctypes.c_size_t]
+libc.free.argtypes = [ctypes.c_void_p]
+HELD = (ctypes.c_void_p * 4_000_000)()
+SIZES = [1 << k for k in range(24, 12, -1)] + list(range(4096, 0, -8))
+go, outcome = threading.Event(), []
+
+def first_throw():
+    ballast, size, n = [], 1 << 24, 0
+    while size >= 8:
+        try:
+            while True:
+                ballast.append(bytearray(size))
+        except MemoryError:
+            size //= 2
+    for size in SIZES:
+        while n < len(HELD) and (p := libc.malloc(size)):
+            HELD[n], n = p, n + 1
+    for i in range(n - {slack}, n):
+        libc.free(HELD[i])
+    try:
+        call()
+        outcome.append("returned")
+    except MemoryError:
+        outcome.append("MemoryError")
+    for i in range(n - {slack}):
+        libc.free(HELD[i])
+    del ballast[:]
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+
+thread = threading.Thread(target=lambda: (go.wait(), first_throw()))
+if {thread!r} == "started before the import":
+    thread.start()
+sys.path.insert(0, {tests!r})
+from reliability_support import realistic_record
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
+
+class Stepped(RundownWriter):
+    def _render_blocks(self, blocks):
+        return super()._render_blocks(blocks)
+
+class SteppedPool(PromptPoolService):
+    def _parse_question(self, item):
+        return super()._parse_question(item)
+
+if {work!r} == "report":
+    record = realistic_record(4)
+    call = functools.partial(Stepped().format_data, record)
+    check = lambda: Stepped().format_data(record) == RundownWriter().format_data(record)
+else:
+    bank_dir = os.path.join({tests!r}, "..", "examples", "skills")
+    call = SteppedPool(bank_dir).load_templates
+    check = lambda: SteppedPool(bank_dir).load_templates() == PromptPoolService(bank_dir).load_templates()
+if {thread!r} == "started after the import":
+    thread.start()
+with open("/proc/self/statm") as statm:
+    used = int(statm.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+resource.setrlimit(resource.RLIMIT_AS, (used + (16 << 20), resource.RLIM_INFINITY))
+if {thread!r} == "main":
+    first_throw()
+else:
+    go.set()
+    thread.join()
+print(outcome, check())
+"""
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizers reserve far more address space than any limit here")
+@pytest.mark.parametrize("slack", [0, 16, 256, 4096], ids=lambda n: f"{n} chunks left")
+@pytest.mark.parametrize("thread", ["main", "started after the import", "started before the import"])
+@pytest.mark.parametrize("work", ["report", "bank"])
+def test_memory_running_out_at_a_thread_s_first_throw_raises_memory_error(work, thread, slack):
+    # The C++ runtime must find its per-thread exception data in place when the call fails.
+    import os
+    result = run_python(FIRST_THROW.format(thread=thread, work=work, slack=slack, tests=os.path.dirname(__file__)))
+    assert_clean(result, "['MemoryError'] True\n")
+
+
+# --- Deep re-entry -----------------------------------------------------------------------------------------
+
+RE_ENTRY = """
+import resource, sys, threading
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+class Again:
+    def __str__(self):
+        return writer.format_data({{"answers": [{{"summaryText": Again()}}]}})
+
+class ReEntering(RundownWriter):
+    def _format_answer_body(self, index, answer):
+        return [self.format_data({{"answers": [answer]}})]
+
+writer = ReEntering() if {route!r} == "a step" else RundownWriter()
+record = {{"answers": [{{"text": "x"}}]}} if {route!r} == "a step" else {{"answers": [{{"summaryText": Again()}}]}}
+outcome = []
+
+def run():
+    try:
+        writer.format_data(record)
+        outcome.append("returned")
+    except RecursionError:
+        outcome.append("RecursionError")
+
+sys.setrecursionlimit({limit})
+if {stack_kib}:
+    threading.stack_size({stack_kib} * 1024)
+    thread = threading.Thread(target=run)
+    thread.start()
+    thread.join()
+else:
+    run()
+print(outcome[0], RundownWriter().format_data({{"answers": [{{"summaryText": "s"}}]}}).endswith("s"))
+"""
+
+
+def _main_stack_of_8_mib():
+    import resource
+    resource.setrlimit(resource.RLIMIT_STACK, (8 << 20, resource.getrlimit(resource.RLIMIT_STACK)[1]))
+
+
+# The sanitizers' frames are several times larger: their threads get four times the stack.
+STACK_SCALE = 4 if SANITIZED else 1
+
+
+@pytest.mark.parametrize("route", ["a value's __str__", "a step"])
+@pytest.mark.parametrize("stack_kib, limit", [
+    (128, 1000), (384, 1000), (512, 1200), (0, 18_000), (0, 100_000),
+], ids=["thread of 128 KiB", "thread of 384 KiB", "thread of 512 KiB at 1200", "main thread at 18000",
+        "main thread at 100000"])
+def test_re_entry_at_any_depth_the_limit_allows_ends_in_recursion_error(stack_kib, limit, route):
+    import subprocess
+    import sys
+    script = RE_ENTRY.format(route=route, limit=limit, stack_kib=stack_kib * STACK_SCALE)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                            preexec_fn=_main_stack_of_8_mib)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "RecursionError True\n", "")
+
+
+# --- Signals during long generic reports -------------------------------------------------------------------
+
+ROW = "| " + " | ".join(["cell"] * 10) + " |"
+
+# Reports on the generic path whose long stretches are loops of the generic code: over the lines of a text,
+# the items of a list, the rows of a table, the lines of a report.
+LONG_WORK = {
+    "blank lines": "writer.format_data({'answers': [{'text': 'x\\n' + '\\n' * 8_000_000 + 'y'}]})",
+    "list items": "writer.format_data({'answers': [{'text': '- item\\n' * 1_000_000}]})",
+    "table": f"writer.format_data({{'answers': [{{'text': '\\n'.join([{ROW!r}, {ROW.replace('cell', '---')!r}] "
+             f"+ [{ROW!r}] * 300_000)}}]}})",
+    "blank lines of a report": "writer._collapse_blank_lines('x\\n' + ' \\n' * 20_000_000 + 'y')",
+}
+
+INTERRUPTED = """
+import signal, time
+from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+# The replaced step runs first: the rest of the report runs no Python code at all, where the interpreter
+# would run the handlers itself.
+class Stepped(RundownWriter):
+    def _extract_questions(self, data):
+        return super()._extract_questions(data)
+
+class Alarm(Exception):
+    pass
+
+def alarm(signum, frame):
+    raise Alarm
+
+signal.signal(signal.SIGALRM, alarm)
+signal.signal(signal.SIGINT, signal.default_int_handler)  # even where the parent ignores SIGINT
+writer = Stepped()
+if {alarm}:
+    print("started", time.monotonic() + {after}, flush=True)
+    signal.setitimer(signal.ITIMER_REAL, {after})
+else:
+    print("started", flush=True)
+try:
+    {work}
+    print("finished before the signal")
+except (Alarm, KeyboardInterrupt):
+    print(time.monotonic())
+"""
+
+
+@pytest.mark.parametrize("signal_name", ["SIGALRM", "SIGINT"])
+@pytest.mark.parametrize("work", LONG_WORK)
+def test_a_signal_during_a_long_generic_report_raises_promptly(work, signal_name):
+    # Each report takes seconds; the handler's exception must arrive well within a quarter of a second of the
+    # signal. SIGINT comes from this process (a thread of the child would wait for the interpreter's lock).
+    import signal
+    import subprocess
+    import sys
+    script = INTERRUPTED.format(after=0.5, alarm=signal_name == "SIGALRM", work=LONG_WORK[work])
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    started = child.stdout.readline().split()
+    assert started[0] == "started"
+    if signal_name == "SIGINT":
+        time.sleep(0.5)
+        sent = time.monotonic()  # the same clock for every process of the machine
+        child.send_signal(signal.SIGINT)
+    else:
+        sent = float(started[1])
+    out, err = child.communicate(timeout=300)
+    assert (child.returncode, err) == (0, "")
+    assert out != "finished before the signal\n"
+    assert float(out) - sent < (1.0 if SANITIZED else 0.25)

@@ -5,8 +5,11 @@
 #include "pyhost/errors.hpp"
 #include "pyhost/ops.hpp"
 
+#include <pthread.h>
 #include <structmember.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 
 namespace pyhost {
@@ -138,48 +141,124 @@ bool accepts(Accept a, PyObject* v) {
     return false;
 }
 
-// Counts a body that calls back into Python (a step of the instance, a value's __str__) as a C level of the
-// recursion, which the interpreter does not count by itself: unbounded re-entry ends in RecursionError
-// instead of overflowing the C stack.
-class RecursionLevel {
-public:
-    RecursionLevel() {
-        if (Py_EnterRecursiveCall(" while calling a Python object")) throw Error{};
+// The method calls in progress on this thread, and the bounds of its stack once a nesting deep enough to need
+// them has looked them up; all empty again when the outermost call returns, so nothing is kept between calls.
+// Initial-exec, as every thread's data of the module is (see detail::thread_ending): reading it allocates nothing.
+struct ThreadCalls {
+    unsigned depth;
+    const char* stack_low;   // null: not looked up in this outermost call
+    const char* stack_high;  // equal to stack_low: not known, and not checked
+};
+constinit thread_local ThreadCalls thread_calls __attribute__((tls_model("initial-exec"))) = {};
+
+// Nestings of method calls up to this depth never look at the stack: a report's steps nest less deeply than
+// this, so only re-entry (a step or a value's __str__ calling a report again) pays for the look-up, once.
+constexpr unsigned stack_check_depth = 16;
+
+// The stack a call leaves for what it runs before the next check (its own frames, the interpreter's between two
+// method calls) and for raising the error. The sanitizers' frames are several times larger.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t stack_margin = 128 * 1024;
+#else
+constexpr std::size_t stack_margin = 32 * 1024;
+#endif
+
+[[gnu::noinline, gnu::cold]] void find_stack_bounds() {
+    pthread_attr_t attr;
+    const int rc = pthread_getattr_np(pthread_self(), &attr);
+    if (rc == ENOMEM) {
+        PyErr_NoMemory();
+        throw Error{};
     }
-    ~RecursionLevel() {
+    void* low = nullptr;
+    std::size_t size = 0;
+    if (rc == 0) {
+        pthread_attr_getstack(&attr, &low, &size);
+        pthread_attr_destroy(&attr);
+    }
+    thread_calls.stack_low = low ? static_cast<const char*>(low) : reinterpret_cast<const char*>(1);
+    thread_calls.stack_high = thread_calls.stack_low + size;
+}
+
+// One level of the recursion per method call, as a Python function call counts one frame. The count alone
+// does not bound the C stack: a level of re-entry through a method (its body, the interpreter's frames of the
+// __str__ or step it calls) takes far more stack than the Python frames the limit was chosen for, and a
+// thread may have a small stack. So a deeply nested call also checks the stack left on the thread, as later
+// interpreters do, and raises RecursionError where the next levels could overflow it.
+class Level {
+public:
+    Level() {
+        if (Py_EnterRecursiveCall(" while calling a Python object")) throw Error{};
+        ++thread_calls.depth;
+    }
+    // A thread being ended does not hold the GIL: the interpreter's count is left as a C frame would leave it.
+    ~Level() {
+        if (--thread_calls.depth == 0) thread_calls.stack_low = thread_calls.stack_high = nullptr;
         if (!detail::thread_ending) Py_LeaveRecursiveCall();
     }
-    RecursionLevel(const RecursionLevel&) = delete;
-    RecursionLevel& operator=(const RecursionLevel&) = delete;
-};
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
 
-Ref call_body(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const Function* f = as_function(callable);
-    PyObject* bound[max_slots] = {};
-    PyObject* const* slots = args;
-    if (kwnames || nargs != f->nslots || f->npositional != f->nslots) {
-        bind(f, args, nargs, kwnames, bound);
-        slots = bound;
-    }
-    Ref converted[max_slots];
-    PyObject* checked[max_slots];
-    checked[0] = slots[0];
-    for (Py_ssize_t i = 1; i < f->nslots; ++i) {
-        const Param& p = param_of(f, i);
-        PyObject* v = slots[i];
-        checked[i] = v;
-        if (!accepts(p.accept, v)) {
-            PyErr_Format(PyExc_TypeError, "%U() argument '%s' must be %s, not %s", f->qualname, p.name,
-                         expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
+    static void check_stack() {
+        if (thread_calls.depth < stack_check_depth) return;
+        if (!thread_calls.stack_low) find_stack_bounds();
+        const auto* here = static_cast<const char*>(__builtin_frame_address(0));
+        // Outside the thread's stack (a stack of a coroutine library, say) nothing is known of what is left.
+        if (here >= thread_calls.stack_low && here < thread_calls.stack_high &&
+            static_cast<std::size_t>(here - thread_calls.stack_low) < stack_margin) {
+            PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded while calling a Python object");
             throw Error{};
         }
+    }
+};
+
+// The body's call, as the interpreter starts a function: a level of the recursion, then the signal handlers
+// when a signal arrived (Python code, before the body reads anything).
+Ref run(const Function* f, const Call& call) {
+    Level level;
+    Level::check_stack();
+    check_signals();
+    return f->spec->body(call);
+}
+
+[[noreturn, gnu::cold]] void report_wrong_type(const Function* f, Py_ssize_t slot, PyObject* v) {
+    const Param& p = param_of(f, slot);
+    PyErr_Format(PyExc_TypeError, "%U() argument '%s' must be %s, not %s", f->qualname, p.name,
+                 expected_name(p.accept), v == Py_None ? "None" : Py_TYPE(v)->tp_name);
+    throw Error{};
+}
+
+// A call with keywords, defaults or numbers to convert: its slots are bound, checked and converted in this
+// frame, which a re-entered report seldom passes through (see call_body).
+[[gnu::noinline]] Ref call_bound(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Function* f = as_function(callable);
+    PyObject* slots[max_slots] = {};
+    if (kwnames || nargs != f->nslots || f->npositional != f->nslots) bind(f, args, nargs, kwnames, slots);
+    else std::copy(args, args + nargs, slots);
+    Ref converted[max_slots];
+    for (Py_ssize_t i = 1; i < f->nslots; ++i) {
+        const Param& p = param_of(f, i);
+        if (!accepts(p.accept, slots[i])) report_wrong_type(f, i, slots[i]);
         if (p.accept == Accept::number) {
-            converted[i] = as_int(v);
-            checked[i] = converted[i].get();
+            converted[i] = as_int(slots[i]);
+            slots[i] = converted[i].get();
         }
     }
-    RecursionLevel level;
-    return f->spec->body(Call{callable, checked[0], checked + 1});
+    return run(f, Call{callable, slots[0], slots + 1});
+}
+
+// Each level of a re-entered report passes here at least twice, so the common call (every argument by
+// position, every number an exact int, which int() returns as it is) keeps a small frame: the caller's
+// arguments are the body's.
+Ref call_body(PyObject* callable, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Function* f = as_function(callable);
+    if (kwnames || nargs != f->nslots || f->npositional != f->nslots) return call_bound(callable, args, nargs, kwnames);
+    for (Py_ssize_t i = 1; i < f->nslots; ++i) {
+        const Accept accept = param_of(f, i).accept;
+        if (accept == Accept::number && !PyLong_CheckExact(args[i])) return call_bound(callable, args, nargs, kwnames);
+        if (!accepts(accept, args[i])) report_wrong_type(f, i, args[i]);
+    }
+    return run(f, Call{callable, args[0], args + 1});
 }
 
 // Not noexcept, as no entry point below that can run Python code is: see guarded().

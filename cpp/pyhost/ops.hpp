@@ -111,11 +111,22 @@ inline Ref get(Obj mapping, Obj get_name, Obj key, Obj fallback) {
     return call_method(mapping, get_name, key, fallback);
 }
 
-/// Iteration that survives mutation of the iterated container: `next()` gives null at the end.
+/// Runs the handlers of the signals that arrived, as the interpreter does between two instructions: a point
+/// where Python code runs (what was borrowed is read again after it). A handler's exception, KeyboardInterrupt
+/// for Ctrl-C, is raised as Error.
+inline void check_signals() { check(api(PyErr_CheckSignals)); }
+
+/// Long loops check for signals once every this many rounds: a round of the generic code takes well under a
+/// microsecond, and a check a few dozen instructions.
+constexpr unsigned signal_interval = 64;
+
+/// Iteration that survives mutation of the iterated container: `next()` gives null at the end. Every
+/// `signal_interval` items it checks for signals before taking the next one, so `next()` can run Python code.
 class Iter {
 public:
     explicit Iter(Obj iterable) : it_(check(api(PyObject_GetIter, iterable))) {}
     Ref next() {
+        if (++count_ % signal_interval == 0) check_signals();
         PyObject* v = api(PyIter_Next, it_.get());
         if (!v && PyErr_Occurred()) throw Error{};
         return Ref::steal(v);
@@ -123,6 +134,7 @@ public:
 
 private:
     Ref it_;
+    unsigned count_ = 0;
 };
 
 }  // namespace pyhost

@@ -21,6 +21,13 @@ namespace detail {
 // reads one thread-local flag. A thread so marked never runs our code again. (One case stays out of reach:
 // a finalizer run by a release during the unwinding of a C++ error, where the thread is ended; a second
 // exception cannot leave a destructor during unwinding, so that ends the process.)
+//
+// Its initial-exec model also keeps memory running out a MemoryError in every thread. It marks the module as
+// needing static TLS, so the loader places the module's whole TLS block, which holds the per-thread exception
+// data of the C++ runtime linked into the module (CMakeLists.txt), in the static TLS area that comes with
+// every thread: threads started after the import get it with their stack, and for those already running the
+// loader fills their areas at the import or fails the import. A thread's first throw then finds that data in
+// place instead of having the C library allocate it, which ends the process when memory has run out.
 inline constinit thread_local bool thread_ending __attribute__((tls_model("initial-exec"))) = false;
 
 /// Drops the last reference: the object's deallocation, which can run finalizers, i.e. Python code.

@@ -46,6 +46,7 @@ Ref build_text_fallback_blocks(const Call& c) {
 
     Py_ssize_t index = 0;
     while (index < length(lines)) {
+        if (index % signal_interval == 0) check_signals();  // the rounds that call no step advance one line each
         Ref line = item_at(lines, index);
         Ref trimmed = call_method(line, st.strip);
         if (truthy(call_method(trimmed, st.startswith, st.fence))) {

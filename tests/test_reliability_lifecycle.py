@@ -11,7 +11,7 @@ import time
 
 import pytest
 
-from reliability_support import SANITIZED, realistic_record, run_python
+from reliability_support import SANITIZED, Generic, realistic_record, run_python
 from tavik.amazon_rufus.services.prompt_pool import PromptPoolService
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
@@ -741,3 +741,93 @@ def test_a_signal_during_a_long_generic_report_raises_promptly(work, signal_name
     assert (child.returncode, err) == (0, "")
     assert out != "finished before the signal\n"
     assert float(out) - sent < (1.0 if SANITIZED else 0.25)
+
+
+# --- The native report: signals during long reports, handlers that change the record, shared dicts ---------
+
+SCALE = 10 if SANITIZED else 1
+LONG_RECORDS = {
+    "many answers": f'{{"answers": [{{"text": "x", "summaryText": "s"}}] * {600_000 // SCALE}}}',
+    "long paragraph": f'{{"answers": [{{"text": ("word " * 10 + "\\n") * {2_000_000 // SCALE}}}]}}',
+    "long table": f'{{"answers": [{{"text": "| a | b |\\n| --- | --- |\\n" + "| 1 | 2 |\\n" * {10_000_000 // SCALE}}}]}}',
+    "wide rows": f'{{"answers": [{{"blocks": [{{"type": "table_row", "cells": ["a"] * {5_000_000 // SCALE}}}] * 2}}]}}',
+}
+
+
+@pytest.mark.parametrize("record", LONG_RECORDS.values(), ids=LONG_RECORDS.keys())
+def test_a_signal_handler_s_exception_ends_a_long_native_report_promptly(record):
+    result = run_script(f"""
+    import signal
+    class Alarm(Exception):
+        pass
+    def alarm(*args):
+        raise Alarm
+    signal.signal(signal.SIGALRM, alarm)
+    record = {record}
+    writer = RundownWriter()
+    start = time.perf_counter()
+    writer.format_data(record)
+    full = time.perf_counter() - start
+    signal.setitimer(signal.ITIMER_REAL, 0.05)
+    start = time.perf_counter()
+    try:
+        writer.format_data(record)
+        print("never interrupted")
+    except Alarm:
+        print(json.dumps({{"full": full, "delay": time.perf_counter() - start - 0.05}}))
+    """, timeout=300)
+    assert result.returncode == 0, result
+    if "never interrupted" in result.stdout:
+        pytest.fail("the report ended before the alarm: " + result.stdout)
+    times = json.loads(result.stdout)
+    if not SANITIZED:  # the whole report takes far longer than the delay allowed
+        assert times["full"] > 0.2 and times["delay"] < 0.1, times  # 50 ms and room for a loaded machine
+
+
+def test_a_signal_handler_that_changes_the_record_during_native_reports():
+    # The handler runs at the report's checks for signals, between reading and writing or within either: what
+    # the report keeps of the record stays alive, and what it reads again fits what it read before or sends the
+    # report to the generic path.
+    result = run_script(f"""
+    import random, signal
+    random.seed(7)
+    def make():
+        cells = [f"c{{i}}" for i in range({300_000 // SCALE})]
+        answer = {{"text": "| a | b |\\n| --- | --- |\\n" + "| 1 | 2 |\\n" * {50_000 // SCALE}
+                          + ("word " * 10 + "\\n") * {200_000 // SCALE},
+                  "summaryText": "summary", "productLinks": [{{"asin": "B1", "title": "t" * 50}}] * 1000,
+                  "blocks": [{{"type": "table_row", "cells": cells}}, {{"type": "table_row", "cells": list(cells)}},
+                             {{"type": "paragraph", "text": "p" * 100}}]}}
+        return {{"answers": [answer, dict(answer, blocks=None), {{"text": "x"}}] * 3, "questions": ["q" * 30] * 9}}
+    def change(*args):
+        for answer in record["answers"]:
+            answer["text"] = "changed"
+            answer["summaryText"] = 5
+            blocks = answer.get("blocks")
+            if isinstance(blocks, list) and blocks:
+                blocks[0]["cells"][:] = [1.5, None, "🧥" * 3] * 7
+                blocks.clear()
+            if random.random() < 0.3:
+                answer.clear()
+        del record["answers"][2:]
+        record["questions"].clear()
+    signal.signal(signal.SIGALRM, change)
+    for _ in range({20 // min(SCALE, 4)}):
+        record = make()
+        signal.setitimer(signal.ITIMER_REAL, random.uniform(0.001, 0.05))
+        report = RundownWriter().format_data(record)
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        assert isinstance(report, str)
+    print("ok")
+    """, timeout=300)
+    assert_clean(result, "ok\n")
+
+
+def test_shared_dicts_of_many_keys_are_read_in_time_linear_in_the_record():
+    shared = {"text": "x", **{f"k{i}": i for i in range(100_000)}}
+    record = {"answers": [shared] * 2000}
+    start = time.perf_counter()
+    native = RundownWriter().format_data(record)
+    elapsed = time.perf_counter() - start
+    assert native == Generic().format_data(record)
+    assert elapsed < 0.5, elapsed  # walking every key of every answer takes seconds

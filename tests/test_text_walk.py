@@ -65,3 +65,25 @@ def test_walk_uses_the_instance_line_source(module):
             return text.split(";")
 
     assert Writer()._build_text_fallback_blocks("- a; b;# c") == [item("a b"), heading(1, "c")]
+
+
+@pytest.mark.parametrize("next_index", [3, 10**6, 2**63, 10**30, -(10**30)])
+def test_a_table_s_next_index_of_any_size(next_index):
+    # A replaced table parser may say where the walk goes on: any index at or beyond the end ends it, as the
+    # loop `while index < len(lines)` does, and one below the first line fails as `lines[index]` does.
+    from reliability_support import ReferenceWriter
+    from tavik.amazon_rufus.services.rundown_writer import RundownWriter
+
+    def parser(self, lines, start_index):
+        return (table(["a", "b"], []), next_index) if start_index == 0 else None
+
+    source = "| a | b |\n| - | -- |\n| --- | --- |\n|1|2|"
+    outcomes = []
+    for base in (RundownWriter, ReferenceWriter):
+        walker = type("Walker", (base,), {"_parse_markdown_table": parser})()
+        try:
+            outcomes.append(walker._build_text_fallback_blocks(source))
+        except IndexError as error:
+            outcomes.append(type(error))
+    expected = {3: [table(["a", "b"], []), text("|1|2|")], -(10**30): IndexError}
+    assert outcomes == [expected.get(next_index, [table(["a", "b"], [])])] * 2

@@ -19,6 +19,7 @@ A difference raises Divergence, a sanitizer report aborts; libFuzzer then saves 
 from __future__ import annotations
 
 import contextlib
+import hashlib
 import os
 import re
 import sys
@@ -35,7 +36,7 @@ import records  # noqa: E402
 from tavik.amazon_rufus.services import rundown_writer  # noqa: E402
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter  # noqa: E402
 
-MAX_LINES = 64  # lines of one text given to the line parsers one by one
+MAX_LINES = 32  # lines of one loose text given to the line parsers one by one
 
 
 class Generic(RundownWriter):
@@ -143,9 +144,12 @@ def check_lines(lines: list[str]) -> None:
             check_method("_parse_markdown_table", lines, index)
 
 
-def check_text(text: str) -> None:
+def check_text(text: str, each_line: bool) -> None:
+    """The text methods on one text; the line parsers one line at a time only when asked, since the text walk
+    already calls them on every line (through the instance, so with either `re`)."""
     lines = check_method("_normalize_text_lines", text)
-    check_lines(lines or [])
+    if each_line:
+        check_lines(lines or [])
     check_line(text)  # the whole text as one line: line ends inside a line
     check_method("_collapse_blank_lines", text)
     fallback = check_method("_build_text_fallback_blocks", text)
@@ -165,20 +169,37 @@ def check_blocks(blocks: list) -> None:
 def check_answer(answer: dict) -> None:
     text = answer.get("text")
     if isinstance(text, str):
-        check_text(text)
+        check_text(text, each_line=False)
     blocks = answer.get("blocks")
     if isinstance(blocks, list):
         check_blocks(blocks)
         for block in blocks:
-            if isinstance(block, dict) and isinstance(block.get("text"), str):
-                check_line(block["text"])
+            if isinstance(block, dict) and block.get("type") == "table_row" and isinstance(block.get("text"), str):
+                check_method("_parse_pipe_row", block["text"])
     for key in ("productLinks", "recommendedAsins"):
         for include_source in (False, True):
             check_method("_format_link_items", answer.get(key), include_source=include_source)
     check_method("_format_answer_body", 1, answer)
 
 
+def save(data: bytes) -> str:
+    """Keeps a diverging input before libFuzzer's own exit path runs, which also writes it as crash-*."""
+    folder = os.environ.get("FUZZ_FAILURES", os.path.join(os.path.dirname(os.path.abspath(__file__)), "failures"))
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, "divergence-" + hashlib.sha1(data).hexdigest())
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
 def test_one_input(data: bytes) -> None:
+    try:
+        check_input(data)
+    except Divergence as divergence:
+        raise Divergence(f"{divergence}\nsaved as {save(data)}") from None
+
+
+def check_input(data: bytes) -> None:
     program = records.decode(data)
     record = program.result()
     check_report(record)
@@ -187,7 +208,7 @@ def test_one_input(data: bytes) -> None:
         if isinstance(answer, dict):
             check_answer(answer)
     for text in program.texts:
-        check_text(text)
+        check_text(text, each_line=True)
     for lines in program.line_lists:
         check_lines(lines)
 

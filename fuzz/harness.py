@@ -29,13 +29,15 @@ import atheris
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "bench"))
 
-with atheris.instrument_imports(include=["reference_writer"]):
-    from reference_writer import ReferenceWriter
+# The reference is not instrumented: the module's own coverage steers the fuzzer, and Python's would cost
+# about a third of the executions.
+from reference_writer import ReferenceWriter  # noqa: E402
 
 import records  # noqa: E402
 from tavik.amazon_rufus.services import rundown_writer  # noqa: E402
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter  # noqa: E402
 
+MAX_ANSWERS = 3  # answers whose parts go through the methods one by one (the report has them all)
 MAX_LINES = 32  # lines of one loose text given to the line parsers one by one
 
 
@@ -77,7 +79,6 @@ def heading_levels_as_int(blocks):
 
 CANONICAL = {
     "_build_structured_answer_blocks": heading_levels_as_int,
-    "_build_answer_blocks": heading_levels_as_int,
 }
 
 
@@ -99,7 +100,7 @@ def same(what: str, outcomes: dict[str, tuple[str, str]], shown) -> None:
 
 # The methods that reach a pattern parser: their bodies differ with the module's own `re` and with another.
 USE_RE = {"_parse_markdown_heading", "_parse_markdown_list_item", "_is_markdown_delimiter_row",
-          "_parse_markdown_table", "_build_text_fallback_blocks", "_build_answer_blocks", "_format_answer_body"}
+          "_parse_markdown_table", "_build_text_fallback_blocks"}
 
 
 def check_method(name: str, *args, **kwargs) -> object:
@@ -157,7 +158,6 @@ def check_text(text: str, each_line: bool) -> None:
         structured = check_method("_to_structured_blocks", fallback)
         if structured is not None:
             check_blocks(structured)
-    check_method("_build_answer_blocks", text, None)
 
 
 def check_blocks(blocks: list) -> None:
@@ -179,7 +179,6 @@ def check_answer(answer: dict) -> None:
     for key in ("productLinks", "recommendedAsins"):
         for include_source in (False, True):
             check_method("_format_link_items", answer.get(key), include_source=include_source)
-    check_method("_format_answer_body", 1, answer)
 
 
 def save(data: bytes) -> str:
@@ -204,7 +203,7 @@ def check_input(data: bytes) -> None:
     record = program.result()
     check_report(record)
     answers = record.get("answers")
-    for answer in answers if isinstance(answers, list) else []:
+    for answer in answers[:MAX_ANSWERS] if isinstance(answers, list) else []:
         if isinstance(answer, dict):
             check_answer(answer)
     for text in program.texts:

@@ -40,6 +40,7 @@ SPECIALS: list = [
 MAX_ANSWERS = 24
 MAX_ITEMS = 64  # blocks, cells, links or questions in one list
 MAX_TEXTS = 8  # loose texts
+MAX_REPEAT = 1 << 16  # characters of a text grown by repeats
 
 
 def _text(payload: bytes) -> str:
@@ -219,6 +220,24 @@ class Program:
         self.links = self._link_list(key)
         _append(self.links, value(p))
 
+    def op_repeat(self, p: bytes) -> None:
+        # A long run from a short input: the rest of the payload, 8 times its first byte, added to the text.
+        if not p:
+            return
+        answer = self._answer()
+        text = answer.get("text")
+        run = _text(p[1:]) * (p[0] * 8)
+        answer["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
+
+    def op_key(self, p: bytes) -> None:
+        # A key made at run time (not interned, perhaps a field's name) or of another type than str, in the
+        # last block, else the answer.
+        key = value(p) if p[:1] == bytes([SPECIAL]) else "".join(list(_text(p)))
+        if isinstance(key, (list, dict)) or key is MISSING:
+            return
+        target = self.block if self.block is not None else self._answer()
+        target[key] = key if isinstance(key, str) else "k"
+
     def op_loose_text(self, p: bytes) -> None:
         if len(self.texts) < MAX_TEXTS:
             self.texts.append(_text(p))
@@ -269,6 +288,8 @@ OPS = {
     "h": lambda s, p: s._link_field("href", value(p)),
     "s": lambda s, p: s._link_field("source", value(p)),
     "d": lambda s, p: s._link_field("description", value(p)),
+    "X": Program.op_repeat,
+    "J": Program.op_key,
     "W": Program.op_loose_text,
     "V": Program.op_line_list,
 }

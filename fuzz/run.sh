@@ -53,6 +53,6 @@ esac
 
 mkdir -p build/fuzz-corpus fuzz/failures
 # -len_control=0: long inputs from the start (a record with several answers needs some hundreds of bytes).
-exec "$VENV/bin/python" fuzz/harness.py build/fuzz-corpus fuzz/corpus \
+exec "$VENV/bin/python" fuzz/harness.py build/fuzz-corpus fuzz/corpus fuzz/findings \
     -max_total_time="$mode" -max_len=4096 -len_control=0 -timeout=30 -rss_limit_mb=4096 \
     -dict=fuzz/markdown.dict -artifact_prefix=fuzz/failures/ -print_final_stats=1 "$@"

@@ -82,13 +82,14 @@ CANONICAL = {
 }
 
 
-def outcome(fn, *args, **kwargs) -> tuple[str, str]:
-    """The result as its repr (which shows types and the order of dict keys), or the exception's type."""
+def outcome(name: str, call) -> tuple[tuple[str, str], object]:
+    """The outcome of `call()` for comparison: its result as a repr (which shows types and the order of dict
+    keys) or the type of its exception; and the result itself (None when it raised)."""
     try:
-        result = fn(*args, **kwargs)
+        result = call()
     except Exception as error:  # every exception is an outcome to compare
-        return "raises", type(error).__name__
-    return "returns", repr(CANONICAL.get(getattr(fn, "__name__", ""), lambda r: r)(result))
+        return ("raises", type(error).__name__), None
+    return ("returns", repr(CANONICAL.get(name, lambda r: r)(result))), result
 
 
 def same(what: str, outcomes: dict[str, tuple[str, str]], shown) -> None:
@@ -106,25 +107,19 @@ USE_RE = {"_parse_markdown_heading", "_parse_markdown_list_item", "_is_markdown_
 def check_method(name: str, *args, **kwargs) -> object:
     """Calls the method on the module, again with a replaced `re` when that changes its body, and on the
     reference; returns the reference's result (None when it raised)."""
-    outcomes = {"native": outcome(getattr(NATIVE, name), *args, **kwargs)}
+    outcomes = {"native": outcome(name, lambda: getattr(NATIVE, name)(*args, **kwargs))[0]}
     if name in USE_RE:
         with generic_re():
-            outcomes["generic"] = outcome(getattr(NATIVE, name), *args, **kwargs)
-    try:
-        result = getattr(REFERENCE, name)(*args, **kwargs)
-        outcomes["reference"] = "returns", repr(CANONICAL.get(name, lambda r: r)(result))
-    except Exception as error:
-        result = None
-        outcomes["reference"] = "raises", type(error).__name__
+            outcomes["generic"] = outcome(name, lambda: getattr(NATIVE, name)(*args, **kwargs))[0]
+    outcomes["reference"], result = outcome(name, lambda: getattr(REFERENCE, name)(*args, **kwargs))
     same(name, outcomes, args)
     return result
 
 
 def check_report(record: dict) -> None:
     same("format_data", {
-        "native": outcome(NATIVE.format_data, record),
-        "generic": outcome(GENERIC.format_data, record),
-        "reference": outcome(REFERENCE.format_data, record),
+        path: outcome("format_data", lambda: writer.format_data(record))[0]
+        for path, writer in (("native", NATIVE), ("generic", GENERIC), ("reference", REFERENCE))
     }, record)
 
 
@@ -220,7 +215,7 @@ def show(path: str) -> None:
     print("texts:", repr(program.texts))
     print("line lists:", repr(program.line_lists))
     for name, writer in (("native", NATIVE), ("generic", GENERIC), ("reference", REFERENCE)):
-        print(f"--- {name}:", outcome(writer.format_data, record))
+        print(f"--- {name}:", outcome("format_data", lambda: writer.format_data(record))[0])
 
 
 def main() -> None:

@@ -26,7 +26,7 @@ if [ ! -x "$VENV/bin/python" ]; then
     python3 -m venv "$VENV"
 fi
 if ! "$VENV/bin/python" -c "import atheris, scikit_build_core" 2>/dev/null; then
-    "$VENV/bin/pip" install -q atheris scikit-build-core cmake ninja
+    "$VENV/bin/pip" install -q atheris==3.0.0 scikit-build-core cmake ninja
 fi
 
 if [ "${FUZZ_REBUILD:-1}" != 0 ] || ! ls "$VENV"/lib/python3.11/site-packages/tavik/amazon_rufus/services/rundown_writer.*.so >/dev/null 2>&1; then

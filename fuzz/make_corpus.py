@@ -29,6 +29,23 @@ TEXTS = [
     "表格 😀\n| 名称 | 价格 🎒 |\n| :--- | ---: |\n| 帐篷 | ¥20 |\n\n- 中文 \U0001F3D5\n  续行\u3000\n",
 ]
 
+WIDE = ["Model", " 型号 ", None, 3, 4.5, True, False, "", "😀 wide", "-", "last"]
+
+# Rows wider than the few cells that the native report keeps inline, given as cells and as pipe text.
+RECORDS = [
+    {"answers": [{"blocks": [
+        {"type": "table_row", "cells": WIDE},
+        {"type": "table_row", "cells": WIDE[:3]},
+        {"type": "table_row", "cells": WIDE + WIDE},
+        {"type": "table_row", "text": " | ".join(f"c{i}" for i in range(12))},
+        {"type": "table_row", "cells": WIDE},
+        {"type": "heading", "text": "lone wide row", "level": 3},
+        {"type": "table_row", "text": "|" + "|".join("中" * i for i in range(1, 11)) + "|"},
+    ]}]},
+    {"answers": [{"text": "| " + " | ".join(f"h{i}" for i in range(10)) + " |\n|" + "---|" * 10 + "\n"
+                          + "| " + " | ".join(f"v{i}" for i in range(14)) + " |\n| 1 | 2 |"}]},
+]
+
 LINE_LISTS = [
     ["| a | b |", "| --- | --- |", "| c | d |", "", "x"],
     ["| a | b |\r", "| --- | --- |\n", "|c|d|\u2028", "| --- |"],
@@ -51,7 +68,7 @@ def main() -> None:
     for path in sorted(glob.glob(os.path.join(ROOT, "examples", "*.json"))):
         with open(path, encoding="utf-8") as f:
             seeds.append(records.encode(json.load(f)))
-    seeds += [records.encode(record) for record in golden_records()]
+    seeds += [records.encode(record) for record in golden_records() + RECORDS]
     seeds += [records.encode({"answers": [{"text": text}]}) for text in TEXTS]
     seeds.append(records.encode({}, texts=TEXTS[:3], line_lists=LINE_LISTS))
     for seed in seeds:

@@ -229,6 +229,22 @@ class Program:
         run = _text(p[1:]) * (p[0] * 8)
         answer["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
 
+    def op_repeat_block_text(self, p: bytes) -> None:
+        # The same for the last block's text: wide pipe rows and long block texts.
+        if not p:
+            return
+        block = self._last_block()
+        text = block.get("text")
+        run = _text(p[1:]) * (p[0] * 8)
+        block["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
+
+    def op_repeat_cell(self, p: bytes) -> None:
+        # The last cell of the last block again, 1 to 64 times: rows wider than the few cells kept inline.
+        cells = self._last_block().get("cells")
+        if isinstance(cells, list) and cells:
+            for _ in range((p[0] if p else 0) % 64 + 1):
+                _append(cells, cells[-1])
+
     def op_key(self, p: bytes) -> None:
         # A key made at run time (not interned, perhaps a field's name) or of another type than str, in the
         # last block, else the answer.
@@ -289,6 +305,8 @@ OPS = {
     "s": lambda s, p: s._link_field("source", value(p)),
     "d": lambda s, p: s._link_field("description", value(p)),
     "X": Program.op_repeat,
+    "Z": Program.op_repeat_block_text,
+    "D": Program.op_repeat_cell,
     "J": Program.op_key,
     "W": Program.op_loose_text,
     "V": Program.op_line_list,

@@ -30,11 +30,12 @@ class _Missing:
 
 MISSING = _Missing()
 
-# Values that decoded JSON can hold besides text, and a few that test the bounds of the native reader: ints past
-# 64 bits, and one whose str() the interpreter refuses.
+# Values that decoded JSON can hold besides text, and a few that test the bounds of the native reader: ints at
+# and past 64 bits, and one whose str() the interpreter refuses. New values go at the end: seeds use the indices.
 SPECIALS: list = [
     None, True, False, 0, 1, -1, 2, 3, 6, 7, 9, -5, 2**63, -(2**63) - 1, 10**5000,
     1.5, -0.0, math.nan, math.inf, 1e16, 2.0, "", [], {}, [""], {"a": 1}, ["x", 1], MISSING,
+    2**63 - 1, -(2**63), 1e-07, -math.inf, 123456789.125,
 ]
 
 MAX_ANSWERS = 24

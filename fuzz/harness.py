@@ -186,11 +186,23 @@ def save(data: bytes) -> str:
     return path
 
 
+# FUZZ_KEEP_GOING=1: a divergence is saved and printed, and the run goes on (up to KEEP_GOING_SAVES of them).
+KEEP_GOING = os.environ.get("FUZZ_KEEP_GOING") == "1"
+KEEP_GOING_SAVES = 100
+kept = 0
+
+
 def test_one_input(data: bytes) -> None:
+    global kept
     try:
         check_input(data)
     except Divergence as divergence:
-        raise Divergence(f"{divergence}\nsaved as {save(data)}") from None
+        if not KEEP_GOING:
+            raise Divergence(f"{divergence}\nsaved as {save(data)}") from None
+        kept += 1
+        where = save(data) if kept <= KEEP_GOING_SAVES else "(not saved: too many)"
+        lines = [line[:2000] for line in str(divergence).splitlines()]
+        print("\n".join([*lines, f"saved as {where}"]), file=sys.stderr, flush=True)
 
 
 def check_input(data: bytes) -> None:

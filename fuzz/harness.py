@@ -39,6 +39,7 @@ from tavik.amazon_rufus.services.rundown_writer import RundownWriter  # noqa: E4
 
 MAX_ANSWERS = 3  # answers whose parts go through the methods one by one (the report has them all)
 MAX_LINES = 32  # lines of one loose text given to the line parsers one by one
+MAX_METHOD_TEXT = 4096  # longer answer texts (grown by repeats) go through the report only
 
 
 class Generic(RundownWriter):
@@ -163,7 +164,7 @@ def check_blocks(blocks: list) -> None:
 
 def check_answer(answer: dict) -> None:
     text = answer.get("text")
-    if isinstance(text, str):
+    if isinstance(text, str) and len(text) <= MAX_METHOD_TEXT:
         check_text(text, each_line=False)
     blocks = answer.get("blocks")
     if isinstance(blocks, list):

@@ -41,7 +41,7 @@ SPECIALS: list = [
 MAX_ANSWERS = 24
 MAX_ITEMS = 64  # blocks, cells, links or questions in one list
 MAX_TEXTS = 8  # loose texts
-MAX_REPEAT = 1 << 16  # characters of a text grown by repeats
+MAX_REPEAT = 1 << 14  # characters of a text grown by repeats: past a few growths of the output buffer
 
 
 def _text(payload: bytes) -> str:

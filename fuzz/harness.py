@@ -7,14 +7,15 @@ record goes to three writers that must give the same report, or raise the same e
   generic    a subclass that overrides one step with the same behaviour, which sends every report down the
              generic path, each step called through the instance;
   reference  bench/reference_writer.py, the writer transcribed into plain Python.
-The answer texts, loose texts and line lists also go through the text methods one by one (line normalisation,
-the text walk and its conversion, assembly and rendering, the blank-line clean-up, and the line parsers), on
-the module as it is, on the module with its `re` replaced (which sends the pattern parsers down their generic
-bodies), and on the reference. The link lists and structured blocks of each answer go through the link and
-assembly methods likewise.
+The texts of the first answers, the loose texts and the line lists also go through the text methods one by one
+(line normalisation, the text walk and its conversion, assembly and rendering, the blank-line clean-up, and
+the line parsers), on the module as it is, on the module with its `re` replaced (which sends the pattern
+parsers down their generic bodies), and on the reference. The link lists and structured blocks of those
+answers go through the link and assembly methods likewise.
 
-A difference raises Divergence, a sanitizer report aborts; libFuzzer then saves the input as a crash file.
-`python fuzz/harness.py --show FILE` prints what an input decodes to and the three reports."""
+A difference raises Divergence after the input is saved as fuzz/failures/divergence-<sha1>; a sanitizer
+report aborts. libFuzzer then writes the input as a crash file too. `fuzz/run.sh show FILE` (which runs
+`harness.py --show FILE` in the sanitizer's environment) prints what an input decodes to and the three reports."""
 
 from __future__ import annotations
 

@@ -172,6 +172,8 @@ struct SectionParts {
     Recommended recommended;
     bool has_summary;
 };
+template <class P, class B, class R>
+SectionParts(bool, P, bool, B, bool, R, bool) -> SectionParts<P, B, R>;
 
 /// The lines of one answer's section: the numbered question heading (the fallback title when `question` is
 /// null), then the related products, the answer

@@ -1,7 +1,7 @@
 """Instructions per report of the realistic record or of the same with emoji-heavy text, counted by valgrind's
 callgrind: a figure that the load of a shared machine does not move.
 
-Run: python bench/instructions.py [--reports N] [--case realistic|emoji]
+Run: python bench/instructions.py [--reports N] [--case realistic|emoji|100kb]
 
 Runs the same script twice under `valgrind --tool=callgrind`, once writing no report and once writing N
 (after one report that warms up both runs alike), and prints the difference over N for the native path and for
@@ -26,7 +26,8 @@ import corpus
 from tavik.amazon_rufus.services.rundown_writer import RundownWriter
 
 writer = corpus.Generic() if sys.argv[2] == "generic" else RundownWriter()
-record = corpus.emoji_record() if sys.argv[4] == "emoji" else corpus.realistic_record()
+record = {"realistic": corpus.realistic_record, "emoji": corpus.emoji_record,
+          "100kb": lambda: corpus.single_answer_record(100_000)}[sys.argv[4]]()
 writer.format_data(record)
 for _ in range(int(sys.argv[3])):
     writer.format_data(record)
@@ -51,8 +52,8 @@ def per_report(path: str, reports: int, case: str) -> float:
 def main(argv: list[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--reports", type=int, default=20, help="reports counted on each path (default 20)")
-    parser.add_argument("--case", choices=["realistic", "emoji"], default="realistic",
-                        help="the realistic record, or the same with emoji-heavy text (default realistic)")
+    parser.add_argument("--case", choices=["realistic", "emoji", "100kb"], default="realistic",
+                        help="the realistic record, the same with emoji-heavy text, or one answer of 100 KB (default realistic)")
     args = parser.parse_args(argv)
     native = per_report("native", args.reports, args.case)
     generic = per_report("generic", max(1, args.reports // 4), args.case)

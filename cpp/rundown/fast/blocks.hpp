@@ -135,11 +135,8 @@ void write_blocks(BlockLines<Out>& g, const Section& s) {
             case Block::Type::paragraph: group_text(g, b.text); break;
             case Block::Type::list_item: group_list_item(g, b.text); break;
             default:
-                group_table_row(g, [&] {
-                    Row row = b.row;
-                    if (b.first_cell != Block::none) row.cells = s.cells.data() + b.first_cell;
-                    return row.width ? std::optional<Row>(row) : std::nullopt;
-                }, !b.text.empty(), b.text);
+                group_table_row(g, [&] { return b.row.width ? std::optional<Row>(b.row) : std::nullopt; },
+                                !b.text.empty(), b.text);
         }
     }
     group_end(g);
@@ -152,10 +149,7 @@ inline bool blocks_render(const Section& s, Interrupts& interrupts) {
     Row row;
     for (const Block& b : s.blocks) {
         if (b.type != Block::Type::table_row || (!b.row.width && !b.text.empty())) return true;
-        if (!b.row.width) continue;
-        ++rows;
-        row = b.row;
-        if (b.first_cell != Block::none) row.cells = s.cells.data() + b.first_cell;
+        if (b.row.width) ++rows, row = b.row;
     }
     return makes_table(rows) || (rows == 1 && lone_row_renders(row, interrupts));
 }

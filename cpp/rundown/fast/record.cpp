@@ -13,8 +13,6 @@ namespace rundown::fast {
 
 namespace {
 
-constexpr Py_ssize_t short_row = 8;
-
 // The fields by the length of their names: a key is compared with the names of its own length alone.
 constexpr std::size_t longest_name = 16;
 constexpr auto fields_by_length = [] {
@@ -65,13 +63,8 @@ Block::Type type_of(PyObject* type) {
         throw NotPlain{};  // its own __eq__ decides
     }
     if (!PyUnicode_IS_ASCII(type)) return Block::Type::other;
-    const auto* s = static_cast<const char*>(PyUnicode_DATA(type));
-    auto is = [&](std::string_view name) {  // a few characters: compared here rather than by a call
-        if (static_cast<std::size_t>(PyUnicode_GET_LENGTH(type)) != name.size()) return false;
-        for (std::size_t i = 0; i < name.size(); ++i)
-            if (s[i] != name[i]) return false;
-        return true;
-    };
+    const std::string_view s(static_cast<const char*>(PyUnicode_DATA(type)), static_cast<std::size_t>(PyUnicode_GET_LENGTH(type)));
+    auto is = [&](std::string_view name) { return s == name; };
     if (is("heading")) return Block::Type::heading;
     if (is("paragraph")) return Block::Type::paragraph;
     if (is("list_item")) return Block::Type::list_item;
@@ -105,8 +98,7 @@ void Reader::read(PyObject* dict, PyObject** out, Field upto) {
     if (PyDict_GET_SIZE(dict) > most_keys) throw NotPlain{};
     Py_ssize_t pos = 0;
     PyObject *key, *value;
-    // Counted, so that the walk ends at the last entry rather than with one more call that finds none.
-    for (Py_ssize_t left = PyDict_GET_SIZE(dict); left > 0 && PyDict_Next(dict, &pos, &key, &value); --left) {
+    while (PyDict_Next(dict, &pos, &key, &value)) {
         const int id = field_of(key);  // every key is looked at: one of another type sends the record away
         if (static_cast<unsigned>(id) < static_cast<unsigned>(upto)) out[id] = value;
     }
@@ -142,7 +134,6 @@ void Section::read(Reader& r, PyObject* answer) {
     products.clear();
     recommended.clear();
     blocks.clear();
-    cells.clear();
     summary = text = {};
     PyObject* f[answer_fields_end];
     if (exact_dict(answer)) r.read(answer, f, answer_fields_end);
@@ -180,7 +171,6 @@ void Section::pin(Reader& r) const {
         hold(b.text);
         hold(b.row.line);
     }
-    for (const Piece& p : cells) hold(p);
 }
 
 void Section::read_links(Reader& r, PyObject* list, bool include_source, std::vector<Link>& out) {
@@ -223,13 +213,8 @@ void Section::read_blocks(Reader& r, PyObject* list) {
             }
         } else if (type == Block::Type::table_row) {
             PyObject* given = exact_list(bf[f_cells]);
-            const Py_ssize_t n = given ? PyList_GET_SIZE(given) : 0;
-            if (n > 0 && n <= short_row) {  // read now, as most rows are: 4% of the realistic report
-                b.row.width = static_cast<std::size_t>(n);
-                b.first_cell = cells.size();
-                for (Py_ssize_t k = 0; k < n; ++k) cells.push_back(r.stripped(PyList_GET_ITEM(given, k)));
-            } else if (n > 0)
-                b.row = {{}, r.cells(given), static_cast<std::size_t>(n)};
+            if (given && PyList_GET_SIZE(given) > 0)
+                b.row = {{}, r.cells(given), static_cast<std::size_t>(PyList_GET_SIZE(given))};
             else
                 b.row = {full, nullptr, with_chars(full, [&](const auto* p) { return match_pipe_row(full, p); })};
         }

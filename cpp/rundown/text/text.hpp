@@ -83,10 +83,4 @@ inline Piece rstrip(Piece p) noexcept {
 /// `str.strip()` without arguments.
 inline Piece strip(Piece p) noexcept { return rstrip(lstrip(p)); }
 
-/// Whether [b, e) of `p` holds no str.splitlines() boundary: the piece, marked so.
-inline Piece scanned(Piece p) noexcept {
-    p.clean = with_chars(p, [&](const auto* c) { return find_boundary(c, p.b, p.e) == p.e; });
-    return p;
-}
-
 }  // namespace rundown::text

@@ -18,7 +18,7 @@ using pyhost::Ref;
     X(re, "re") X(match, "match") X(group, "group") X(get, "get") X(strip, "strip") X(rstrip, "rstrip")        \
     X(startswith, "startswith") X(kind, "kind") X(header, "header") X(rows, "rows") X(items, "items")         \
     X(heading, "heading") X(list_item, "list_item") X(table, "table") X(table_row, "table_row")              \
-    X(paragraph, "paragraph") X(list, "list") X(empty, "") X(newline, "\n") X(crlf, "\r\n") X(cr, "\r")      \
+    X(paragraph, "paragraph") X(list, "list") X(empty, "") X(newline, "\n")                           \
     X(fence, "```") X(section_sep, "\n\n") X(include_source, "include_source")
 
 // The steps of RundownWriter that the generic path calls through the instance: `_` and the name.

@@ -6,6 +6,7 @@
 #include "pyhost/ops.hpp"
 #include "rundown/rules.hpp"
 #include "rundown/state.hpp"
+#include "rundown/text/text.hpp"
 
 #include <climits>
 #include <string_view>

@@ -104,15 +104,17 @@ Ref render_blocks(const Call& c) {
 
 Ref collapse_blank_lines(const Call& c) {
     const State& st = c.state<State>();
-    Ref raw = check(api(PyUnicode_Splitlines, c.arg(0), 0));
-    Ref collapsed = new_list();  // can run Python code, which may reach `raw`: it is walked by an iterator
+    PyObject* text = c.arg(0);
+    Ref collapsed = new_list();
     BlankRun run;
-    Iter lines(raw);
-    while (Ref raw_line = lines.next()) {
-        Ref line = call_method(raw_line, st.rstrip);
+    unsigned count = 0;
+    // The lines of str.splitlines(), cut one by one so that a long text checks for signals as it goes.
+    text::for_each_line(text::whole(text), false, [](Py_UCS4) { return true; }, [&](Py_ssize_t b, Py_ssize_t e) {
+        if (++count % signal_interval == 0) check_signals();
+        Ref line = call_method(check(PyUnicode_Substring(text, b, e)), st.rstrip);
         const bool blank = !truthy(call_method(line, st.strip));
         if (run.keep(blank)) append(collapsed, blank ? st.empty : line);
-    }
+    });
     Py_ssize_t keep = PyList_GET_SIZE(collapsed.get());
     while (keep > 0 && pyhost::str_length(PyList_GET_ITEM(collapsed.get(), keep - 1)) == 0) --keep;
     check(PyList_SetSlice(collapsed.get(), keep, PyList_GET_SIZE(collapsed.get()), nullptr));

@@ -21,11 +21,18 @@ Py_ssize_t next_index(Obj next) {
 
 }  // namespace
 
+// Lines are cut one by one rather than by one call over the whole text, so that a long text checks for
+// signals as it goes. The text is a str, which no Python code can change.
 Ref normalize_text_lines(const Call& c) {
-    const State& st = c.state<State>();
-    Ref unified = check(PyUnicode_Replace(c.arg(0), st.crlf.get(), st.newline.get(), -1));
-    unified = check(PyUnicode_Replace(unified.get(), st.cr.get(), st.newline.get(), -1));
-    return check(api(PyUnicode_Split, unified, st.newline, Py_ssize_t{-1}));
+    PyObject* text = c.arg(0);
+    Ref lines = new_list();
+    unsigned count = 0;
+    text::for_each_line(text::whole(text), true, [](Py_UCS4 ch) { return ch == '\n' || ch == '\r'; },
+                        [&](Py_ssize_t b, Py_ssize_t e) {
+                            if (++count % signal_interval == 0) check_signals();
+                            append(lines, check(PyUnicode_Substring(text, b, e)));
+                        });
+    return lines;
 }
 
 Ref build_text_fallback_blocks(const Call& c) {

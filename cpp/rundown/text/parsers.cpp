@@ -11,15 +11,6 @@ using pyhost::Ref;
 
 namespace {
 
-// The whole of an argument str. On 3.11, one made by the deprecated C API may not be ready yet: it is made ready
-// first, so that its characters are read (3.12 removed that API: every str is ready).
-Piece whole(PyObject* s) {
-#if PY_VERSION_HEX < 0x030C0000
-    if (PyUnicode_READY(s) < 0) throw pyhost::Error{};
-#endif
-    return Piece::of(s);
-}
-
 Piece whole_stripped(PyObject* s) { return strip(whole(s)); }
 
 Ref substring(const Piece& p) {

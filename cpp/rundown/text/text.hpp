@@ -83,4 +83,30 @@ inline Piece rstrip(Piece p) noexcept {
 /// `str.strip()` without arguments.
 inline Piece strip(Piece p) noexcept { return rstrip(lstrip(p)); }
 
+/// The whole of an argument str. On 3.11, one made by the deprecated C API may not be ready yet: it is made
+/// ready first, so that its characters are read (3.12 removed that API: every str is ready).
+inline Piece whole(PyObject* s) {
+#if PY_VERSION_HEX < 0x030C0000
+    if (PyUnicode_READY(s) < 0) throw pyhost::Error{};
+#endif
+    return Piece::of(s);
+}
+
+/// Calls `line(b, e)` for each line of `text`, split at "\r\n" and at each character that `ends(c)` takes for
+/// a line end, and returns normally when the text ends. `final_empty`: a text that ends with a line end, or is
+/// empty, has an empty last line (as splitting on "\n" gives), else not (as str.splitlines() gives).
+template <class Ends, class Line>
+void for_each_line(const Piece& text, bool final_empty, Ends&& ends, Line&& line) {
+    with_chars(text, [&](const auto* p) {
+        const Py_ssize_t n = text.e;
+        for (Py_ssize_t b = text.b; b < n || (final_empty && b == n);) {
+            Py_ssize_t e = b;
+            while ((e = find_boundary(p, e, n)) < n && !ends(p[e])) ++e;
+            line(b, e);
+            if (e == n) return;
+            b = e + ((p[e] == '\r' && e + 1 < n && p[e + 1] == '\n') ? 2 : 1);
+        }
+    });
+}
+
 }  // namespace rundown::text

@@ -11,9 +11,6 @@
 #include <algorithm>
 #include <cstddef>
 
-// The rules run for every line of a report: inlined into the writer of each path.
-#define RUNDOWN_RULE [[gnu::always_inline]] inline
-
 namespace rundown {
 
 // -- Headings. -----------------------------------------------------------------------------------------------
@@ -27,7 +24,7 @@ constexpr int heading_marks(long long level) noexcept { return static_cast<int>(
 
 /// A display heading's line: its marks, a blank, its text.
 template <class Line, class Text>
-RUNDOWN_RULE void heading_line(Line& line, long long level, const Text& text) {
+void heading_line(Line& line, long long level, const Text& text) {
     line.word(literal_texts[static_cast<int>(Lit::heading_marks)].substr(0, static_cast<std::size_t>(heading_marks(level))));
     line.lit(Lit::space);
     line.put(text);
@@ -37,7 +34,7 @@ RUNDOWN_RULE void heading_line(Line& line, long long level, const Text& text) {
 
 /// A list item's line, and a link given as a plain string: "- " and the text.
 template <class Lines, class Text>
-RUNDOWN_RULE void list_line(Lines& lines, const Text& text) {
+void list_line(Lines& lines, const Text& text) {
     auto& line = lines.next();
     line.lit(Lit::list_marker);
     line.put(text);
@@ -62,7 +59,7 @@ constexpr Squared square_row(long long n, long long width) noexcept {
 
 /// A table line: "| ", the cells that `cells(put)` gives joined with " | ", " |".
 template <class Line, class Cells>
-RUNDOWN_RULE void pipe_line(Line& line, Cells&& cells) {
+void pipe_line(Line& line, Cells&& cells) {
     line.lit(Lit::row_open);
     bool first = true;
     cells([&](const auto& cell) {
@@ -91,32 +88,32 @@ void delimiter_line(Line& line, std::size_t width) {
 /// `Group` sink keeps what is pending and makes the blocks: `flush_list()`, `flush_table()`, `heading(text,
 /// level)`, `text(text)`, `list_item(text)`, `table_row(row)`.
 template <class Group, class Text>
-RUNDOWN_RULE void group_heading(Group& g, const Text& text, long long level) {
+void group_heading(Group& g, const Text& text, long long level) {
     g.flush_list();
     g.flush_table();
     g.heading(text, heading_level(level));
 }
 template <class Group, class Text>
-RUNDOWN_RULE void group_text(Group& g, const Text& text) {
+void group_text(Group& g, const Text& text) {
     g.flush_list();
     g.flush_table();
     g.text(text);
 }
 template <class Group, class Text>
-RUNDOWN_RULE void group_list_item(Group& g, const Text& text) {
+void group_list_item(Group& g, const Text& text) {
     g.flush_table();
     g.list_item(text);
 }
 /// A table row: the list ends before the row is read (`read()` gives it, or nothing when it has no
 /// cells); a row without cells shows its text, when it has one, and ends the table before it.
 template <class Group, class Read, class Text>
-RUNDOWN_RULE void group_table_row(Group& g, Read&& read, bool has_text, const Text& text) {
+void group_table_row(Group& g, Read&& read, bool has_text, const Text& text) {
     g.flush_list();
     if (auto row = read()) g.table_row(*row);
     else if (has_text) group_text(g, text);
 }
 template <class Group>
-RUNDOWN_RULE void group_end(Group& g) {
+void group_end(Group& g) {
     g.flush_list();
     g.flush_table();
 }

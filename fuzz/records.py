@@ -14,7 +14,6 @@ from __future__ import annotations
 
 import copy
 import math
-import re
 
 SEP = 0xFE
 SPECIAL = 0xFD
@@ -52,12 +51,14 @@ def _text(payload: bytes) -> str:
 
 
 def _number(text: str):
-    if re.fullmatch(r"\s*[-+]?\d{1,40}\s*", text):
-        return int(text)
-    try:
-        return float(text)
-    except ValueError:
-        return text
+    # int() and float() accept less white space than `\s` matches (not U+001C, for one): each is tried in turn.
+    if len(text) <= 64:
+        for convert in (int, float):
+            try:
+                return convert(text)
+            except ValueError:
+                pass
+    return text
 
 
 def value(payload: bytes):

@@ -222,23 +222,21 @@ class Program:
         self.links = self._link_list(key)
         _append(self.links, value(p))
 
-    def op_repeat(self, p: bytes) -> None:
-        # A long run from a short input: the rest of the payload, 8 times its first byte, added to the text.
-        if not p:
-            return
-        answer = self._answer()
-        text = answer.get("text")
+    @staticmethod
+    def _grow_text(holder: dict, p: bytes) -> None:
+        # A long run from a short, non-empty input: the rest of the payload, 8 times its first byte, added to the text.
+        text = holder.get("text")
         run = _text(p[1:]) * (p[0] * 8)
-        answer["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
+        holder["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
+
+    def op_repeat(self, p: bytes) -> None:
+        if p:
+            self._grow_text(self._answer(), p)
 
     def op_repeat_block_text(self, p: bytes) -> None:
         # The same for the last block's text: wide pipe rows and long block texts.
-        if not p:
-            return
-        block = self._last_block()
-        text = block.get("text")
-        run = _text(p[1:]) * (p[0] * 8)
-        block["text"] = ((text if isinstance(text, str) else "") + run)[:MAX_REPEAT]
+        if p:
+            self._grow_text(self._last_block(), p)
 
     def op_repeat_cell(self, p: bytes) -> None:
         # The last cell of the last block again, 1 to 64 times: rows wider than the few cells kept inline.
